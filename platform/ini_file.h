@@ -1,0 +1,66 @@
+// INI files as the player's stored files were made: sections and keys matched
+// without regard to case, values replaced in place, everything else kept byte
+// for byte, and every save reaching the disk whole.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/text_codec.h"
+
+namespace tw {
+
+class IniFile {
+ public:
+  // Reads the file. A missing file is an empty document that Save creates; a file
+  // that exists but cannot be read is an empty document too, and error() says why.
+  explicit IniFile(std::filesystem::path path);
+
+  const std::filesystem::path& path() const { return path_; }
+  // Empty when the file was read (or did not exist); else a message naming it.
+  const std::string& error() const { return error_; }
+  bool exists() const { return exists_; }
+
+  // The first matching section and key win. Blanks around the value and one pair
+  // of enclosing quotes are removed; the value is cut at 2047 characters.
+  std::string ReadString(std::string_view section, std::string_view key,
+                         std::string_view fallback) const;
+  // Decimal, or hexadecimal after "0x" (any case); missing or not a number gives
+  // the fallback. Leading digits count ("12abc" is 12), as in the stored files'
+  // own reader; the value wraps to 32 bits.
+  int32_t ReadInteger(std::string_view section, std::string_view key, int32_t fallback) const;
+
+  // Replaces the value in place, or appends the key at the end of its section, or
+  // appends the section at the end of the file. A key may span lines ("a\r\nb"):
+  // it is written as those lines, the last one followed by "=" and the value.
+  void WriteString(std::string_view section, std::string_view key, std::string_view value);
+
+  // Writes the whole file atomically (temporary file beside it, flushed, renamed
+  // over the old one). On failure returns false, leaves the old file as it was and
+  // sets *error to a message naming the file.
+  bool Save(std::string* error);
+
+  // The bytes Save would write.
+  std::string Serialize() const;
+
+ private:
+  struct Line {
+    std::string text;  // UTF-8, without its line end
+    std::string eol;   // "\r\n", "\n", "\r" or "" (last line without one)
+  };
+  std::filesystem::path path_;
+  std::string error_;
+  bool exists_ = false;
+  TextEncoding encoding_ = TextEncoding::Ansi;
+  std::vector<Line> lines_;
+
+  std::string NewLineEnd() const;
+};
+
+// Integer text as the stored files' own reader takes it (see ReadInteger).
+bool ParseIniInteger(std::string_view text, int32_t* value);
+
+}  // namespace tw

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs Tunewell's build and test dependencies from Debian packages.
+# Idempotent: when every package is already installed it only checks and returns.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config clang-format
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  libcurl4-openssl-dev ca-certificates
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+  libsdl2-dev
+  googletest libgtest-dev libgmock-dev
+  xvfb xauth fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+apt_opts=(-o DPkg::Lock::Timeout=600 -y -q)
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get "${apt_opts[@]}" update
+$sudo apt-get "${apt_opts[@]}" install --no-install-recommends "${missing[@]}"
