@@ -1,0 +1,288 @@
+#include "app/Unit1.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+
+#include "app/message_box.h"
+#include "app/process_exit.h"
+#include "app/radio_status.h"
+#include "app/radio_txt.h"
+#include "app/glyphs.h"
+#include "app/station_list.h"
+#include "app/status_display.h"
+#include "engine/engine.h"
+#include "platform/ini_file.h"
+#include "platform/text_codec.h"
+
+namespace {
+
+constexpr int kClientWidth = 575;
+constexpr int kClientHeight = 438;
+constexpr int kStationRowHeight = 15;
+
+// The format plug-ins the player asks for; their formats are built into the engine.
+constexpr const char16_t* kPlugins[] = {u"bass_opus.dll", u"bass_aac.dll", u"bassflac.dll",
+                                        u"basshls.dll"};
+
+QString FromUtf8(const std::string& text) { return QString::fromStdString(text); }
+
+QLabel* StatusLabel(QWidget* parent, const char* name, QRect place) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(name);
+  label->setGeometry(place);
+  label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  label->setWordWrap(true);
+  // Titles and station names often hold "&": show it, never as an accelerator.
+  label->setTextFormat(Qt::PlainText);
+  return label;
+}
+
+template <typename T>
+T* Place(T* control, const char* name, QRect place) {
+  control->setObjectName(name);
+  control->setGeometry(place);
+  return control;
+}
+
+}  // namespace
+
+TForm1::TForm1(std::filesystem::path programFolder, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      folder_(std::move(programFolder)) {
+  setObjectName("Form1");
+  setWindowTitle("Tunewell 0.6 - by the Tunewell developers");
+  setWindowIcon(tw::MakeAppIcon());
+  QFont font;
+  font.setFamilies({"Segoe UI", "Liberation Sans", "DejaVu Sans"});
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSize(9);
+  setFont(font);
+  setFixedSize(kClientWidth, kClientHeight);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect area = screen->availableGeometry();
+    move(area.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
+  }
+  CreateControls();
+  SetTabOrder();
+}
+
+TForm1::~TForm1() { FormDestroy(); }
+
+void TForm1::CreateControls() {
+  ImageList1 = tw::MakeButtonGlyphs();
+
+  Label1 = Place(new QLabel("Sender:", this), "Label1", {40, 27, 39, 15});
+  Label2 = Place(new QLabel("Volume:", this), "Label2", {175, 8, 43, 15});
+  PaintFrame = Place(new QWidget(this), "PaintFrame", {40, 367, 265, 73});
+
+  ListBox1 = Place(new QListWidget(this), "ListBox1", {40, 48, 329, 201});
+  ListBox1->setUniformItemSizes(true);
+
+  GroupBox2 = Place(new QGroupBox("Currently playing", this), "GroupBox2", {40, 266, 497, 101});
+  Label3 = StatusLabel(GroupBox2, "Label3", {11, 16, 483, 25});
+  Label4 = StatusLabel(GroupBox2, "Label4", {3, 33, 491, 41});
+  Label4->setText("not playing");
+  Label5 = StatusLabel(GroupBox2, "Label5", {8, 80, 486, 13});
+
+  Button1 = Place(new QPushButton("&Play", this), "Button1", {328, 384, 75, 25});
+  Button1->setIcon(ImageList1[0]);
+
+  ScrollBar1 = Place(new QScrollBar(Qt::Horizontal, this), "ScrollBar1", {248, 8, 121, 19});
+  ScrollBar1->setRange(0, 100);
+  ScrollBar1->setSingleStep(1);
+  ScrollBar1->setPageStep(1);
+  ScrollBar1->setFocusPolicy(Qt::StrongFocus);
+
+  ComboBox1 = Place(new QComboBox(this), "ComboBox1", {392, 8, 145, 23});
+  ComboBox1->setEditable(false);
+
+  Button2 = Place(new QPushButton("&Close", this), "Button2", {473, 235, 75, 25});
+  Button3 = Place(new QPushButton("&About", this), "Button3", {423, 384, 75, 25});
+  CheckBox1 = Place(new QCheckBox("S&tart in system tray", this), "CheckBox1", {392, 64, 142, 17});
+  CheckBox2 = Place(new QCheckBox("&Play last sender", this), "CheckBox2", {392, 89, 97, 17});
+  CheckBox3 = Place(new QCheckBox("No hint in the tray", this), "CheckBox3", {392, 113, 121, 17});
+  Button4 = Place(new QPushButton("&Edit sender", this), "Button4", {414, 160, 155, 25});
+
+  // Their work (the oscilloscope and the tray tick) arrives with those features;
+  // until then the timers exist but do not wake the program.
+  TimerRender = new QTimer(this);
+  TimerRender->setObjectName("TimerRender");
+  TimerRender->setInterval(33);
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName("Timer1");
+  Timer1->setInterval(20000);
+
+  for (QWidget* w : findChildren<QWidget*>()) w->setAccessibleName(w->objectName());
+
+  connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+  connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+}
+
+void TForm1::SetTabOrder() {
+  QWidget* order[] = {ListBox1,  Button1,   ScrollBar1, ComboBox1, Button2, Button3,
+                      CheckBox1, CheckBox2, CheckBox3,  Button4};
+  for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+void TForm1::FormCreate() {
+  namespace fs = std::filesystem;
+  using tw::BoxIcon;
+
+  // Song notifications start unarmed (with the tray).
+  if (fs::exists(folder_ / tw::kRadioTxtFileName)) ImportStations();
+
+  if (!fs::exists(folder_ / tw::kStationFileName)) {
+    tw::ShowMessageBox({this, "favorites.cfg does not exist.", {}, BoxIcon::None});
+    tw::ExitProcessNow(1);
+  }
+  LoadStations();
+
+  // Minimise-to-tray arrives with the tray icon.
+  settings_ = tw::ReadSettings(tw::IniFile(folder_ / tw::kSettingsFileName));
+  CheckBox3->setChecked(settings_.noHint);
+  CheckBox1->setChecked(settings_.startTray);
+  CheckBox2->setChecked(settings_.playLast);
+  startupVolume = settings_.startupVolume;
+
+  if (settings_.last >= 0 && settings_.last < ListBox1->count()) {
+    ListBox1->setCurrentRow(settings_.last);
+  }
+  ScrollBar1->setValue(settings_.VolumeBarPosition());
+
+  tw::SetRadioStatusTarget(this);
+
+  if ((BASS_GetVersion() >> 16) != BASSVERSION) {
+    tw::ShowMessageBox({nullptr, "An incorrect version of BASS.DLL was loaded", {},
+                        BoxIcon::Error});
+    tw::ExitProcessNow(0);
+  }
+  if ((BASS_FX_GetVersion() >> 16) != BASSVERSION) {
+    tw::ShowMessageBox({this, "An incorrect version of BASS_FX.DLL was loaded (2.4 is required)",
+                        "Incorrect BASS_FX.DLL", BoxIcon::Error});
+    // Start-up goes on; the program closes normally once its message loop runs.
+    quitRequested_ = true;
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+  }
+
+  BASS_SetConfig(BASS_CONFIG_FLOATDSP, 1);
+  if (!BASS_Init(settings_.device, 44100, BASS_DEVICE_3D, this, nullptr)) {
+    ShowEngineError("Can't initialize device", BASS_ErrorGetCode());
+    tw::ExitProcessNow(0);
+  }
+  BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
+  BASS_SetConfigPtr(BASS_CONFIG_NET_PROXY, nullptr);
+  ShowVolume();
+  BASS_SetConfig(BASS_CONFIG_BUFFER, 5000);
+  BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
+  for (const char16_t* plugin : kPlugins) BASS_PluginLoad(plugin, BASS_UNICODE);
+  FillDeviceList();
+  // The oscilloscope, auto-play of the last station and start in the tray come
+  // with their features.
+  started_ = true;
+}
+
+void TForm1::FormDestroy() {
+  if (!started_ || destroyed_) return;
+  destroyed_ = true;
+  tw::SetRadioStatusTarget(nullptr);
+  text.clear();
+
+  tw::SettingsToWrite out;
+  out.volume = ScrollBar1->value();
+  out.last = ListBox1->currentRow();
+  out.device = ComboBox1->currentIndex();
+  out.startTray = CheckBox1->isChecked();
+  out.playLast = CheckBox2->isChecked();
+  out.noHint = CheckBox3->isChecked();
+  std::string error;
+  if (!tw::WriteSettings(folder_ / tw::kSettingsFileName, out, &error)) {
+    tw::ShowMessageBox({nullptr, QString::fromStdString(error), {}, tw::BoxIcon::Error});
+  }
+  BASS_Free();
+}
+
+void TForm1::ImportStations() {
+  using Outcome = tw::ImportResult::Outcome;
+  ListBox1->clear();
+  tw::ImportResult result = tw::ImportRadioTxt(folder_);
+  switch (result.outcome) {
+    case Outcome::Imported:
+      return;
+    case Outcome::Unreadable:
+      // Nothing was imported or changed; the player can still start.
+      tw::ShowMessageBox({this, FromUtf8(result.error), {}, tw::BoxIcon::Warning});
+      return;
+    case Outcome::Malformed:
+      tw::ShowMessageBox({this, tw::kRadioTxtFormatError, {}, tw::BoxIcon::None});
+      tw::ExitProcessNow(0);
+    case Outcome::WriteFailed:
+      tw::ShowMessageBox({this, QString(tw::kRadioTxtFormatError) + "\r\n\r\n" +
+                                    FromUtf8(result.error),
+                          {}, tw::BoxIcon::None});
+      tw::ExitProcessNow(0);
+  }
+}
+
+void TForm1::LoadStations() {
+  text.clear();
+  tw::IniFile file(folder_ / tw::kStationFileName);
+  if (!file.exists() && file.error().empty()) return;  // the list keeps its rows
+  ListBox1->clear();
+  if (!file.error().empty()) {
+    tw::ShowMessageBox({this, FromUtf8(file.error()), {}, tw::BoxIcon::Warning});
+    return;
+  }
+  for (tw::Station& station : tw::ReadStations(file)) {
+    auto* row = new QListWidgetItem(FromUtf8(station.name), ListBox1);
+    row->setSizeHint(QSize(0, kStationRowHeight));
+    text.push_back(std::move(station.url));
+  }
+}
+
+void TForm1::FillDeviceList() {
+  BASS_DEVICEINFO info;
+  for (DWORD i = 0; BASS_GetDeviceInfo(i, &info); ++i) {
+    ComboBox1->addItem(FromUtf8(tw::EngineTextToUtf8(info.name ? info.name : "")));
+  }
+  const int row = settings_.device == -1 ? 0 : settings_.device;
+  // Out of range leaves no row selected (and is saved back as -1).
+  ComboBox1->setCurrentIndex(row >= 0 && row < ComboBox1->count() ? row : -1);
+}
+
+void TForm1::ShowVolume() {
+  Label2->setText(QString("Volume: %1%").arg(ScrollBar1->value()));
+  Label2->adjustSize();
+}
+
+void TForm1::RadioStatus(int code, intptr_t value, int senderError) {
+  tw::StatusUpdate update = tw::StatusUpdateFor(code, value);
+  if (update.title) Label3->setText(FromUtf8(*update.title));
+  if (update.state) Label4->setText(FromUtf8(*update.state));
+  if (update.bottom) Label5->setText(FromUtf8(*update.bottom));
+  if (update.showPlayError) ShowEngineError("Can't play the stream", senderError);
+}
+
+void TForm1::ShowEngineError(const QString& message, int errorCode) {
+  tw::ShowMessageBox(
+      {this, message + QString("\r\n(error code: %1)").arg(errorCode), {}, tw::BoxIcon::None});
+}
+
+void TForm1::Button2Click() { close(); }
+
+void TForm1::Button3Click() {
+  tw::ShowMessageBox({this,
+                      "Simple Tunewell 0.6 - free internet radio player, (c) the Tunewell "
+                      "developers - https://github.com/tunewell/tunewell",
+                      {},
+                      tw::BoxIcon::None});
+}

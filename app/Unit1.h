@@ -1,0 +1,91 @@
+// The main window: station list, "Currently playing" panel, volume, output
+// device, options and buttons. Handlers stay short and call plain functions.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <QList>
+#include <QWidget>
+
+#include "app/settings.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QIcon;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QScrollBar;
+class QTimer;
+
+class TForm1 : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Builds the window and its controls; FormCreate runs the start-up sequence.
+  explicit TForm1(std::filesystem::path programFolder, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // Start-up, strictly in order. A fatal failure shows its box and ends the
+  // process at once, leaving the settings file as it was.
+  void FormCreate();
+  // Shutdown: runs once, when the window is destroyed after a complete start-up.
+  void FormDestroy();
+
+  // The status handler that other threads reach through tw::SendRadioStatus.
+  void RadioStatus(int code, intptr_t value, int senderError);
+  // A box with message, "\r\n(error code: N)".
+  void ShowEngineError(const QString& message, int errorCode);
+
+  void LoadStations();
+  void FillDeviceList();
+
+  // True when start-up asked the program to quit once its message loop runs.
+  bool quitRequested() const { return quitRequested_; }
+  const std::filesystem::path& programFolder() const { return folder_; }
+
+  // Controls, named as in the window's layout.
+  QLabel* Label1;
+  QLabel* Label2;
+  QWidget* PaintFrame;
+  QListWidget* ListBox1;
+  QGroupBox* GroupBox2;
+  QLabel* Label3;
+  QLabel* Label4;
+  QLabel* Label5;
+  QPushButton* Button1;
+  QScrollBar* ScrollBar1;
+  QComboBox* ComboBox1;
+  QPushButton* Button2;
+  QPushButton* Button3;
+  QCheckBox* CheckBox1;
+  QCheckBox* CheckBox2;
+  QCheckBox* CheckBox3;
+  QPushButton* Button4;
+  QTimer* TimerRender;
+  QTimer* Timer1;
+  QList<QIcon> ImageList1;
+
+  // The URL of each station row.
+  std::vector<std::string> text;
+  // VOLUME as read at start-up, low 8 bits.
+  uint8_t startupVolume = 48;
+
+ private:
+  void Button2Click();
+  void Button3Click();
+  void ImportStations();
+  void ShowVolume();
+  void CreateControls();
+  void SetTabOrder();
+
+  std::filesystem::path folder_;
+  tw::StoredSettings settings_;
+  bool started_ = false;
+  bool destroyed_ = false;
+  bool quitRequested_ = false;
+};

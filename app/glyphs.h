@@ -1,0 +1,14 @@
+// The player's pictures, drawn at start instead of shipped as image files.
+#pragma once
+
+#include <QIcon>
+#include <QList>
+
+namespace tw {
+
+// ImageList1: 16 by 16, image 0 "play", image 1 "stop".
+QList<QIcon> MakeButtonGlyphs();
+// The window icon: one 256 by 256 picture (also the tray icon's).
+QIcon MakeAppIcon();
+
+}  // namespace tw

@@ -1,0 +1,18 @@
+// The process entry: the single-instance guard, the application, the main window
+// with its start-up, the message loop, and the shutdown.
+#pragma once
+
+#include <functional>
+
+#include "app/message_box.h"
+
+namespace tw {
+
+struct RunHooks {
+  BoxHook boxes;                    // answers message boxes (test builds)
+  std::function<void()> onRunning;  // called once the message loop runs
+};
+
+int RunTunewell(int argc, char** argv, const RunHooks& hooks = {});
+
+}  // namespace tw

@@ -1,0 +1,83 @@
+#include "app/status_display.h"
+
+#include <cstddef>
+
+#include "platform/text_codec.h"
+
+namespace tw {
+
+namespace {
+
+std::string_view TextValue(intptr_t value) {
+  const char* text = reinterpret_cast<const char*>(value);
+  return text ? std::string_view(text) : std::string_view();
+}
+
+// Count of UTF-8 characters in the first `bytes` bytes.
+std::size_t CharacterCount(std::string_view utf8) {
+  std::size_t count = 0;
+  for (char c : utf8) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
+// The first `count` characters of valid UTF-8 text.
+std::string FirstCharacters(std::string_view utf8, std::size_t count) {
+  std::size_t end = 0;
+  for (std::size_t seen = 0; end < utf8.size(); ++end) {
+    if ((static_cast<unsigned char>(utf8[end]) & 0xC0) != 0x80 && seen++ == count) break;
+  }
+  return std::string(utf8.substr(0, end));
+}
+
+}  // namespace
+
+std::string StationNameText(std::string_view name) {
+  // Servers send names as UTF-8 or as 8-bit text; one decoding serves both the
+  // search and the result, so a UTF-8 name before "Import" stays readable.
+  std::string decoded = EngineTextToUtf8(name);
+  std::size_t found = decoded.find("Import");
+  if (found == std::string::npos) return decoded;
+  // 1-based position p keeps p - 2 characters: the blank before "Import" goes too.
+  std::size_t position = CharacterCount(std::string_view(decoded).substr(0, found)) + 1;
+  if (position < 2) return {};
+  return FirstCharacters(decoded, position - 2);
+}
+
+std::string BufferingText(int32_t percent) {
+  return "buffering... " + std::to_string(percent) + "%";
+}
+
+StatusUpdate StatusUpdateFor(int code, intptr_t value) {
+  StatusUpdate update;
+  switch (code) {
+    case kStatusConnecting:
+      update.state = "connecting...";
+      update.title = "";
+      update.bottom = "";
+      break;
+    case kStatusNotPlaying:
+      update.state = "not playing";
+      update.showPlayError = true;
+      break;
+    case kStatusBuffering:
+      update.state = BufferingText(static_cast<int32_t>(value));
+      break;
+    case kStatusStationName:
+      update.state = StationNameText(TextValue(value));
+      break;
+    case kStatusBitRate:
+      update.bottom = EngineTextToUtf8(TextValue(value));
+      break;
+    case kStatusTitle:
+      update.title = EngineTextToUtf8(TextValue(value));
+      break;
+    case kStatusServerLine:
+      update.bottom = EngineTextToUtf8(TextValue(value));
+      break;
+    default:
+      break;
+  }
+  return update;
+}
+
+}  // namespace tw

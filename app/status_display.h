@@ -1,0 +1,41 @@
+// What the three status lines of the "Currently playing" panel show for each
+// status code that workers and engine callbacks send to the main window.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+enum StatusCode : int {
+  kStatusConnecting = 0,  // value unused
+  kStatusNotPlaying = 1,  // value unused; shows the "Can't play the stream" box
+  kStatusBuffering = 2,   // value: percentage done
+  kStatusStationName = 3, // value: text
+  kStatusBitRate = 4,     // value: text
+  kStatusTitle = 7,       // value: text
+  kStatusServerLine = 8,  // value: text
+};
+
+// Unset lines keep their text. Texts are UTF-8.
+struct StatusUpdate {
+  std::optional<std::string> title;  // Label3
+  std::optional<std::string> state;  // Label4
+  std::optional<std::string> bottom; // Label5
+  bool showPlayError = false;
+};
+
+// value is a number or a pointer to NUL-terminated 8-bit text, by code; unknown
+// codes change nothing.
+StatusUpdate StatusUpdateFor(int code, intptr_t value);
+
+// The middle line for a station name: everything before the blank that precedes
+// the first "Import" (some stations append "Import ..." to their names), else the
+// whole name.
+std::string StationNameText(std::string_view name);
+
+std::string BufferingText(int32_t percent);
+
+}  // namespace tw

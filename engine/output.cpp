@@ -1,0 +1,106 @@
+// Opening and closing the output: BASS_Init, BASS_Free, BASS_GetDevice.
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/internal.h"
+#include "engine/mixer.h"
+
+namespace tw::engine {
+
+namespace {
+
+// Beyond what any sound card plays; also keeps the rate far from int overflow.
+constexpr DWORD kMaxFreq = 384000;
+
+}  // namespace
+
+EngineState& State() {
+  static EngineState* state = new EngineState;
+  return *state;
+}
+
+uint64_t FramesRendered() {
+  EngineState& state = State();
+  std::lock_guard lock(state.mutex);
+  return state.mixer ? state.mixer->frames_rendered() : 0;
+}
+
+}  // namespace tw::engine
+
+using namespace tw::engine;
+
+extern "C" BOOL BASS_Init(int device, DWORD freq, DWORD /*flags*/, void* /*win*/,
+                          const void* /*clsid*/) {
+  // Flags (3D is the only one the player passes), the window and the class id
+  // mean nothing to this engine.
+  if (freq == 0 || freq > kMaxFreq) return Fail(BASS_ERROR_ILLPARAM);
+  if (device < -1) return Fail(BASS_ERROR_DEVICE);
+  const int index = device == -1 ? 0 : device;
+  try {
+    EngineState& state = State();
+    std::lock_guard lock(state.mutex);
+    if (state.initialised) return Fail(BASS_ERROR_ALREADY);
+
+    const std::vector<DeviceEntry> list = ListDevices();
+    if (static_cast<std::size_t>(index) >= list.size()) return Fail(BASS_ERROR_DEVICE);
+    const DeviceEntry& entry = list[static_cast<std::size_t>(index)];
+
+    const int rate = static_cast<int>(freq);
+    auto mixer = std::make_unique<Mixer>(rate);
+    std::unique_ptr<Output> output;
+    int error = BASS_OK;
+    switch (entry.kind) {
+      case DeviceKind::kDefault:
+        output = OpenSdlOutput(nullptr, rate, *mixer, &error);
+        break;
+      case DeviceKind::kSdl:
+        output = OpenSdlOutput(entry.name, rate, *mixer, &error);
+        break;
+      case DeviceKind::kNoSound:
+        output = OpenNullOutput(rate, *mixer);
+        break;
+    }
+    if (!output) return Fail(error);
+
+    state.device = DeviceId{entry.kind, entry.kind == DeviceKind::kSdl ? entry.name : ""};
+    state.device_index = index;
+    state.freq = rate;
+    state.mixer = std::move(mixer);
+    state.output = std::move(output);
+    state.initialised = true;
+    return Succeed();
+  } catch (const std::bad_alloc&) {
+    return Fail(BASS_ERROR_MEM);
+  } catch (const std::exception&) {  // e.g. no thread could be started
+    return Fail(BASS_ERROR_UNKNOWN);
+  }
+}
+
+extern "C" BOOL BASS_Free(void) {
+  EngineState& state = State();
+  std::lock_guard lock(state.mutex);
+  if (!state.initialised) return Fail(BASS_ERROR_INIT);
+  // Stop the output first: its thread may be inside the mixer right now.
+  state.output.reset();
+  state.mixer.reset();
+  state.initialised = false;
+  state.device = DeviceId{};
+  state.device_index = -1;
+  state.freq = 0;
+  return Succeed();
+}
+
+extern "C" DWORD BASS_GetDevice(void) {
+  EngineState& state = State();
+  std::lock_guard lock(state.mutex);
+  if (!state.initialised) {
+    SetError(BASS_ERROR_INIT);
+    return static_cast<DWORD>(-1);
+  }
+  SetError(BASS_OK);
+  return static_cast<DWORD>(state.device_index);
+}

@@ -1,0 +1,84 @@
+// "No sound": an output without a device. Its thread pulls from the mixer at the
+// pace a sound card would, so streams play (and reach their end, syncs fire) in
+// real time even when nothing can be heard.
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/internal.h"
+#include "engine/mixer.h"
+
+namespace tw::engine {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kTick = std::chrono::milliseconds(10);
+// After a stall (the machine slept, the thread starved) play on from now
+// instead of rendering the lost time in one burst.
+constexpr auto kMaxCatchUp = std::chrono::milliseconds(200);
+constexpr std::size_t kChunkFrames = 1024;
+constexpr uint64_t kNanosPerSecond = 1'000'000'000;
+
+class NullOutput final : public Output {
+ public:
+  NullOutput(int freq, Mixer& mixer) : freq_(static_cast<uint64_t>(freq)), mixer_(mixer) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~NullOutput() override {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+  }
+
+ private:
+  // The output's own thread.
+  void Run() {
+    std::vector<float> discard(kChunkFrames * kChannels);
+    Clock::time_point last = Clock::now();
+    uint64_t carry = 0;  // frame fractions left over, in frames * 1e9
+    std::unique_lock lock(mutex_);
+    while (!wake_.wait_for(lock, kTick, [this] { return stop_; })) {
+      lock.unlock();
+      const Clock::time_point now = Clock::now();
+      const auto elapsed = std::min<Clock::duration>(now - last, kMaxCatchUp);
+      last = now;
+      // Per tick rather than since the start, so the arithmetic cannot overflow
+      // however long the player runs.
+      const auto nanos = static_cast<uint64_t>(
+          std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count());
+      carry += nanos * freq_;
+      uint64_t frames = carry / kNanosPerSecond;
+      carry %= kNanosPerSecond;
+      while (frames > 0) {
+        const auto chunk = static_cast<std::size_t>(std::min<uint64_t>(frames, kChunkFrames));
+        mixer_.Render(discard.data(), chunk);
+        frames -= chunk;
+      }
+      lock.lock();
+    }
+  }
+
+  const uint64_t freq_;
+  Mixer& mixer_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;  // guarded by mutex_
+  std::thread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<Output> OpenNullOutput(int freq, Mixer& mixer) {
+  return std::make_unique<NullOutput>(freq, mixer);
+}
+
+}  // namespace tw::engine

@@ -1,0 +1,292 @@
+#include "platform/ini_file.h"
+
+#include <optional>
+#include <utility>
+
+#include "platform/atomic_file.h"
+
+namespace tw {
+namespace {
+
+constexpr size_t kMaxValueCharacters = 2047;
+constexpr size_t kNone = static_cast<size_t>(-1);
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+bool IsComment(std::string_view line) {
+  const std::string_view text = TrimBlanks(line);
+  return !text.empty() && text.front() == ';';
+}
+
+// "[name]" after optional blanks gives the name without its surrounding blanks.
+// Anything after the last ']' is ignored; a '[' without ']' is no header.
+std::optional<std::string_view> SectionName(std::string_view line) {
+  const std::string_view text = TrimBlanks(line);
+  if (text.empty() || text.front() != '[') return std::nullopt;
+  const size_t close = text.rfind(']');
+  if (close == text.npos || close == 0) return std::nullopt;
+  return TrimBlanks(text.substr(1, close - 1));
+}
+
+// The key of a "key=value" line, or nullopt for a line without '='.
+std::optional<std::string_view> LineKey(std::string_view line) {
+  const size_t equals = line.find('=');
+  if (equals == line.npos) return std::nullopt;
+  return TrimBlanks(line.substr(0, equals));
+}
+
+// Splits text at CR LF, LF or CR; a line end at the very end adds no empty line.
+template <typename Add>
+void SplitLines(std::string_view text, Add add) {
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = text.find_first_of("\r\n", start);
+    if (end == text.npos) {
+      add(text.substr(start), std::string_view());
+      return;
+    }
+    const size_t eol_length = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n'
+                                  ? 2
+                                  : 1;
+    add(text.substr(start, end - start), text.substr(end, eol_length));
+    start = end + eol_length;
+  }
+}
+
+// The first count characters of UTF-8 text. Bytes 0x80..0xBF continue a
+// character, every other byte starts one; stray bytes of broken text just make
+// the count approximate.
+std::string_view FirstCharacters(std::string_view text, size_t count) {
+  size_t characters = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      if (characters == count) return text.substr(0, i);
+      ++characters;
+    }
+  }
+  return text;
+}
+
+// A line break inside a value or section name would start a line the next read
+// takes as a key or section of its own, so it is written as a space.
+std::string WithoutLineBreaks(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return out;
+}
+
+}  // namespace
+
+bool ParseIniInteger(std::string_view text, int32_t* value) {
+  text = TrimBlanks(text);
+  uint32_t result = 0;
+  bool any_digit = false;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    for (size_t i = 2; i < text.size(); ++i) {
+      const char c = AsciiLower(text[i]);
+      uint32_t digit;
+      if (c >= '0' && c <= '9') {
+        digit = static_cast<uint32_t>(c - '0');
+      } else if (c >= 'a' && c <= 'f') {
+        digit = static_cast<uint32_t>(c - 'a' + 10);
+      } else {
+        break;
+      }
+      result = result * 16 + digit;  // unsigned: wraps modulo 2^32
+      any_digit = true;
+    }
+  } else {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+      result = result * 10 + static_cast<uint32_t>(text[i] - '0');
+      any_digit = true;
+    }
+    if (negative) result = 0u - result;
+  }
+  if (!any_digit) return false;
+  *value = static_cast<int32_t>(result);  // modulo 2^32 since C++20
+  return true;
+}
+
+IniFile::IniFile(std::filesystem::path path) : path_(std::move(path)) {
+  std::string bytes;
+  bool missing = false;
+  if (!ReadWholeFile(path_, &bytes, &error_, &missing)) {
+    if (missing) error_.clear();
+    exists_ = !missing;
+    return;
+  }
+  exists_ = true;
+  DecodedText decoded = DecodeText(bytes);
+  bytes.clear();
+  bytes.shrink_to_fit();
+  encoding_ = decoded.encoding;
+  SplitLines(decoded.utf8, [this](std::string_view text, std::string_view eol) {
+    lines_.push_back(Line{std::string(text), std::string(eol)});
+  });
+}
+
+std::string IniFile::NewLineEnd() const {
+  for (const Line& line : lines_) {
+    if (!line.eol.empty()) return line.eol;
+  }
+  return "\r\n";
+}
+
+std::string IniFile::ReadString(std::string_view section, std::string_view key,
+                                std::string_view fallback) const {
+  section = TrimBlanks(section);
+  key = TrimBlanks(key);
+  bool in_section = false;
+  for (const Line& line : lines_) {
+    if (const std::optional<std::string_view> name = SectionName(line.text)) {
+      // Only the first section of the name counts.
+      if (in_section) break;
+      in_section = EqualNoCase(*name, section);
+      continue;
+    }
+    if (!in_section || IsComment(line.text)) continue;
+    const std::optional<std::string_view> line_key = LineKey(line.text);
+    if (!line_key || !EqualNoCase(*line_key, key)) continue;
+
+    std::string_view value = TrimBlanks(std::string_view(line.text).substr(line.text.find('=') + 1));
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+      value = value.substr(1, value.size() - 2);
+    }
+    return std::string(FirstCharacters(value, kMaxValueCharacters));
+  }
+  return std::string(fallback);
+}
+
+int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
+                             int32_t fallback) const {
+  int32_t value;
+  if (!ParseIniInteger(ReadString(section, key, ""), &value)) return fallback;
+  return value;
+}
+
+void IniFile::WriteString(std::string_view section_in, std::string_view key,
+                          std::string_view value_in) {
+  const std::string section = WithoutLineBreaks(TrimBlanks(section_in));
+  const std::string value = WithoutLineBreaks(value_in);
+
+  // A key may span lines; all but the last are written as they are, and the last
+  // is followed by "=" and the value.
+  std::vector<std::string> key_lines;
+  SplitLines(key, [&](std::string_view text, std::string_view) {
+    key_lines.emplace_back(text);
+  });
+  if (key_lines.empty() || (!key.empty() && (key.back() == '\r' || key.back() == '\n'))) {
+    key_lines.emplace_back();
+  }
+
+  // Ansi holds only Windows-1252; writing such a file back with '?' for the rest
+  // would lose text the user entered, so the file becomes UTF-8 with a BOM, which
+  // keeps everything and which the reader recognises by that BOM.
+  if (encoding_ == TextEncoding::Ansi &&
+      !(CanEncodeAnsi(section) && CanEncodeAnsi(key) && CanEncodeAnsi(value))) {
+    encoding_ = TextEncoding::Utf8Bom;
+  }
+
+  const std::string eol = NewLineEnd();
+  auto insert_at = [&](size_t at, std::vector<Line> new_lines) {
+    if (at > 0 && lines_[at - 1].eol.empty()) lines_[at - 1].eol = eol;
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at),
+                  std::make_move_iterator(new_lines.begin()),
+                  std::make_move_iterator(new_lines.end()));
+  };
+  auto key_value_lines = [&]() {
+    std::vector<Line> lines;
+    for (size_t i = 0; i + 1 < key_lines.size(); ++i) lines.push_back(Line{key_lines[i], eol});
+    lines.push_back(Line{key_lines.back() + "=" + value, eol});
+    return lines;
+  };
+
+  size_t header = kNone;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    const std::optional<std::string_view> name = SectionName(lines_[i].text);
+    if (name && EqualNoCase(*name, section)) {
+      header = i;
+      break;
+    }
+  }
+  if (header == kNone) {
+    std::vector<Line> lines = key_value_lines();
+    lines.insert(lines.begin(), Line{"[" + section + "]", eol});
+    insert_at(lines_.size(), std::move(lines));
+    return;
+  }
+
+  size_t end = header + 1;
+  while (end < lines_.size() && !SectionName(lines_[end].text)) ++end;
+
+  // The key's lines, one after the other within the section: the leading ones
+  // whole, the last up to its '='.
+  const size_t count = key_lines.size();
+  for (size_t first = header + 1; first + count <= end; ++first) {
+    bool match = true;
+    for (size_t k = 0; k + 1 < count && match; ++k) {
+      match = EqualNoCase(TrimBlanks(lines_[first + k].text), TrimBlanks(key_lines[k]));
+    }
+    if (!match) continue;
+    Line& last = lines_[first + count - 1];
+    const std::optional<std::string_view> line_key = LineKey(last.text);
+    if (!line_key || !EqualNoCase(*line_key, TrimBlanks(key_lines.back()))) continue;
+    last.text.resize(last.text.find('=') + 1);
+    last.text += value;
+    return;
+  }
+
+  // After the section's last line that is not blank, so blank lines that part it
+  // from the next section stay there.
+  size_t at = end;
+  while (at > header + 1 && TrimBlanks(lines_[at - 1].text).empty()) --at;
+  insert_at(at, key_value_lines());
+}
+
+std::string IniFile::Serialize() const {
+  std::string text;
+  size_t size = 0;
+  for (const Line& line : lines_) size += line.text.size() + line.eol.size();
+  text.reserve(size);
+  for (const Line& line : lines_) {
+    text += line.text;
+    text += line.eol;
+  }
+  return EncodeText(text, encoding_);
+}
+
+bool IniFile::Save(std::string* error) {
+  // A file that is there but could not be read would be replaced by just the
+  // keys written since; refuse rather than lose its contents.
+  if (!error_.empty()) {
+    if (error) *error = "Can't write " + path_.string() + ": it could not be read (" + error_ + ")";
+    return false;
+  }
+  if (!WriteFileAtomically(path_, Serialize(), error)) return false;
+  exists_ = true;
+  return true;
+}
+
+}  // namespace tw

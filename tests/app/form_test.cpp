@@ -1,0 +1,294 @@
+// The real main window on Qt's offscreen platform, started in a temporary program
+// folder against the real engine (SDL's dummy output).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollBar>
+
+#include "app/Unit1.h"
+#include "app/message_box.h"
+#include "app/radio_status.h"
+#include "engine/engine.h"
+#include "tests/support/temp_folder.h"
+
+namespace tw {
+namespace {
+
+using test::TempFolder;
+
+class FormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetMessageBoxHook([this](const BoxRequest& box) { boxes.push_back(box); });
+  }
+  void TearDown() override { SetMessageBoxHook(nullptr); }
+
+  std::unique_ptr<TForm1> Start(const char* stations, const char* settings = nullptr) {
+    folder.Write("favorites.cfg", stations);
+    if (settings) folder.Write("radio_config.cfg", settings);
+    auto form = std::make_unique<TForm1>(folder.path());
+    form->FormCreate();
+    return form;
+  }
+
+  // Runs fn on another thread while the UI thread serves the window's events.
+  static void OnWorker(const std::function<void()>& fn) {
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+      fn();
+      done = true;
+    });
+    while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    worker.join();
+  }
+
+  TempFolder folder;
+  std::vector<BoxRequest> boxes;
+};
+
+constexpr const char* kThreeStations =
+    "[001]\r\nPath=http://a/\r\nTitle=Alpha\r\n[002]\r\nPath=http://b/\r\nTitle=Beta\r\n"
+    "[003]\r\nPath=http://c/\r\nTitle=Gamma & Co\r\n";
+
+// Every control sits at its place with its caption; the window is fixed-size with
+// no maximise button.
+TEST_F(FormTest, Layout) {
+  TForm1 form(folder.path());
+  struct {
+    QWidget* control;
+    QWidget* parent;
+    QRect place;
+    const char* caption;
+  } controls[] = {
+      {form.Label1, &form, {40, 27, 39, 15}, "Sender:"},
+      {form.PaintFrame, &form, {40, 367, 265, 73}, nullptr},
+      {form.ListBox1, &form, {40, 48, 329, 201}, nullptr},
+      {form.GroupBox2, &form, {40, 266, 497, 101}, "Currently playing"},
+      {form.Label3, form.GroupBox2, {11, 16, 483, 25}, ""},
+      {form.Label4, form.GroupBox2, {3, 33, 491, 41}, "not playing"},
+      {form.Label5, form.GroupBox2, {8, 80, 486, 13}, ""},
+      {form.Button1, &form, {328, 384, 75, 25}, "&Play"},
+      {form.ScrollBar1, &form, {248, 8, 121, 19}, nullptr},
+      {form.ComboBox1, &form, {392, 8, 145, 23}, nullptr},
+      {form.Button2, &form, {473, 235, 75, 25}, "&Close"},
+      {form.Button3, &form, {423, 384, 75, 25}, "&About"},
+      {form.CheckBox1, &form, {392, 64, 142, 17}, "S&tart in system tray"},
+      {form.CheckBox2, &form, {392, 89, 97, 17}, "&Play last sender"},
+      {form.CheckBox3, &form, {392, 113, 121, 17}, "No hint in the tray"},
+      {form.Button4, &form, {414, 160, 155, 25}, "&Edit sender"},
+  };
+  for (const auto& c : controls) {
+    SCOPED_TRACE(c.control->objectName().toStdString());
+    EXPECT_EQ(c.control->parentWidget(), c.parent);
+    EXPECT_EQ(c.control->geometry(), c.place);
+    if (!c.caption) continue;
+    if (auto* label = qobject_cast<QLabel*>(c.control)) EXPECT_EQ(label->text(), c.caption);
+    if (auto* button = qobject_cast<QAbstractButton*>(c.control)) {
+      EXPECT_EQ(button->text(), c.caption);
+    }
+    if (auto* box = qobject_cast<QGroupBox*>(c.control)) EXPECT_EQ(box->title(), c.caption);
+  }
+  EXPECT_EQ(form.Label2->pos(), QPoint(175, 8));
+  EXPECT_EQ(form.Label2->text(), "Volume:");
+  EXPECT_EQ(form.size(), QSize(575, 438));
+  EXPECT_EQ(form.minimumSize(), form.maximumSize());
+  EXPECT_TRUE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(form.windowTitle().startsWith("Tunewell 0.6"));
+  EXPECT_EQ(form.font().pointSize(), 9);
+  EXPECT_EQ(form.font().families().value(0), "Segoe UI");
+  EXPECT_EQ(form.ScrollBar1->minimum(), 0);
+  EXPECT_EQ(form.ScrollBar1->maximum(), 100);
+  EXPECT_FALSE(form.ComboBox1->isEditable());
+  EXPECT_EQ(form.TimerRender->interval(), 33);
+  EXPECT_EQ(form.Timer1->interval(), 20000);
+  ASSERT_EQ(form.ImageList1.size(), 2);
+  EXPECT_FALSE(form.Button1->icon().isNull());
+}
+
+// Tab moves through the controls in their creation order.
+TEST_F(FormTest, TabOrder) {
+  TForm1 form(folder.path());
+  QList<QWidget*> expected = {form.ListBox1,  form.Button1,   form.ScrollBar1, form.ComboBox1,
+                              form.Button2,   form.Button3,   form.CheckBox1,  form.CheckBox2,
+                              form.CheckBox3, form.Button4};
+  QList<QWidget*> seen;
+  QWidget* w = form.ListBox1;
+  for (int i = 0; i < 200 && seen.size() < expected.size(); ++i, w = w->nextInFocusChain()) {
+    if (expected.contains(w) && !seen.contains(w)) seen.push_back(w);
+  }
+  EXPECT_EQ(seen, expected);
+  for (QWidget* control : expected) {
+    EXPECT_TRUE(control->focusPolicy() & Qt::TabFocus) << control->objectName().toStdString();
+  }
+}
+
+// Start-up fills the lists and applies the stored settings; closing writes them.
+TEST_F(FormTest, StartupAppliesSettingsAndShutdownWritesThem) {
+  auto form = Start(kThreeStations,
+                    "[MAIN]\r\nVOLUME=150\r\nLAST=2\r\nDevice=-1\r\nNOHINT=1\r\nPlayLast=2\r\n");
+  EXPECT_TRUE(boxes.empty());
+  ASSERT_EQ(form->ListBox1->count(), 3);
+  EXPECT_EQ(form->ListBox1->item(2)->text(), "Gamma & Co");
+  EXPECT_EQ(form->text, (std::vector<std::string>{"http://a/", "http://b/", "http://c/"}));
+  EXPECT_EQ(form->ListBox1->currentRow(), 2);
+  EXPECT_EQ(form->ScrollBar1->value(), 100);
+  EXPECT_EQ(form->startupVolume, 150);
+  EXPECT_EQ(form->Label2->text(), "Volume: 100%");
+  EXPECT_TRUE(form->CheckBox3->isChecked());
+  EXPECT_TRUE(form->CheckBox2->isChecked());
+  EXPECT_FALSE(form->CheckBox1->isChecked());
+
+  // The device list is the engine's, row 0 chosen for Device=-1.
+  int devices = 0;
+  BASS_DEVICEINFO info;
+  while (BASS_GetDeviceInfo(static_cast<DWORD>(devices), &info)) ++devices;
+  ASSERT_GE(devices, 2);
+  EXPECT_EQ(form->ComboBox1->count(), devices);
+  EXPECT_EQ(form->ComboBox1->currentIndex(), 0);
+  EXPECT_EQ(form->ComboBox1->itemText(devices - 1), "No sound");
+
+  form->ListBox1->setCurrentRow(0);
+  form->CheckBox1->setChecked(true);
+  form.reset();
+  EXPECT_EQ(folder.Read("radio_config.cfg"),
+            "[MAIN]\r\nVOLUME=100\r\nLAST=0\r\nDevice=0\r\nNOHINT=1\r\nPlayLast=1\r\n"
+            "StartTray=1\r\n");
+  // The engine was freed: it can be initialised again.
+  ASSERT_TRUE(BASS_Init(0, 44100, 0, nullptr, nullptr));
+  BASS_Free();
+}
+
+// LAST beyond the list selects nothing; -1 selects row 0; an out-of-range device
+// fails start-up only when the engine refuses it, which "No sound" never does.
+TEST_F(FormTest, LastStationRow) {
+  struct {
+    const char* settings;
+    int row;
+  } cases[] = {{"[MAIN]\r\nLAST=-1\r\n", 0},
+               {"[MAIN]\r\nLAST=3\r\n", -1},
+               {"[MAIN]\r\nLAST=-2\r\n", -1},
+               {"", 1}};
+  for (const auto& c : cases) {
+    folder.Write("radio_config.cfg", c.settings);
+    auto form = Start(kThreeStations);
+    EXPECT_EQ(form->ListBox1->currentRow(), c.row) << c.settings;
+  }
+}
+
+// Status sent from another thread reaches the three lines, text pointers into the
+// sender's stack included, and "&" is shown as itself.
+TEST_F(FormTest, StatusFromWorkerThread) {
+  auto form = Start(kThreeStations);
+  OnWorker([] { SendRadioStatus(0, 0); });
+  EXPECT_EQ(form->Label4->text(), "connecting...");
+  EXPECT_EQ(form->Label3->text(), "");
+
+  OnWorker([] {
+    char name[] = "Jazz Lounge Import Mix";
+    SendRadioStatus(3, reinterpret_cast<intptr_t>(name));
+    name[0] = 'X';  // the window has copied it before the send returned
+    char rate[] = "bitrate: 128";
+    SendRadioStatus(4, reinterpret_cast<intptr_t>(rate));
+    char title[] = "Simon & Garfunkel - Mrs. Robinson";
+    SendRadioStatus(7, reinterpret_cast<intptr_t>(title));
+  });
+  EXPECT_EQ(form->Label4->text(), "Jazz Lounge");
+  EXPECT_EQ(form->Label5->text(), "bitrate: 128");
+  EXPECT_EQ(form->Label3->text(), "Simon & Garfunkel - Mrs. Robinson");
+
+  OnWorker([] { SendRadioStatus(2, 1); });
+  EXPECT_EQ(form->Label4->text(), "buffering... 1%");
+  OnWorker([] { SendRadioStatus(8, reinterpret_cast<intptr_t>("HTTP/1.1 200 OK")); });
+  EXPECT_EQ(form->Label5->text(), "HTTP/1.1 200 OK");
+  EXPECT_EQ(form->Label3->text(), "Simon & Garfunkel - Mrs. Robinson");
+  EXPECT_TRUE(boxes.empty());
+}
+
+// "&" in a status line is drawn as a character, not taken as an accelerator.
+TEST_F(FormTest, AmpersandIsDrawn) {
+  TForm1 form(folder.path());
+  auto inkWidth = [&](const QString& text) {
+    form.Label3->setText(text);
+    QImage image(form.Label3->size(), QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    form.Label3->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    int left = image.width(), right = -1;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) {
+        if (qGray(image.pixel(x, y)) < 128) {
+          left = std::min(left, x);
+          right = std::max(right, x);
+        }
+      }
+    }
+    return right - left;
+  };
+  const int withAmpersand = inkWidth("A&B");
+  const int without = inkWidth("AB");
+  EXPECT_GE(withAmpersand - without, QFontMetrics(form.Label3->font()).horizontalAdvance("&") / 2);
+  EXPECT_EQ(form.Label3->text(), "A&B");
+}
+
+// A failed stream shows "not playing" and the box with the sender's engine error
+// code, even though the UI thread's own last engine call succeeded.
+TEST_F(FormTest, NotPlayingBoxCarriesSendersErrorCode) {
+  auto form = Start(kThreeStations);
+  OnWorker([] {
+    SendRadioStatus(7, reinterpret_cast<intptr_t>("Last title"));
+    SendRadioStatus(4, reinterpret_cast<intptr_t>("bitrate: 64"));
+  });
+  BASS_GetDeviceInfo(0, nullptr);  // leaves an error on the UI thread
+  const int uiError = BASS_ErrorGetCode();
+  int workerError = 0;
+  OnWorker([&] {
+    BASS_PluginLoad("no-such-plugin.so", 0);
+    workerError = BASS_ErrorGetCode();
+    SendRadioStatus(1, 0);
+  });
+  ASSERT_NE(workerError, 0);
+  ASSERT_NE(workerError, uiError);
+  EXPECT_EQ(form->Label4->text(), "not playing");
+  EXPECT_EQ(form->Label3->text(), "Last title");
+  EXPECT_EQ(form->Label5->text(), "bitrate: 64");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, QString("Can't play the stream\r\n(error code: %1)").arg(workerError));
+  EXPECT_EQ(boxes[0].owner, form.get());
+  EXPECT_EQ(boxes[0].icon, BoxIcon::None);
+  EXPECT_TRUE(boxes[0].title.isEmpty());
+}
+
+// About names the product; Close closes the window.
+TEST_F(FormTest, AboutAndClose) {
+  auto form = Start(kThreeStations);
+  form->show();
+  form->Button3->click();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(boxes[0].text.contains("Simple Tunewell"));
+  form->Button2->click();
+  EXPECT_FALSE(form->isVisible());
+}
+
+// A station file that cannot be read is reported by name; the list stays empty.
+TEST_F(FormTest, UnreadableStationFile) {
+  std::filesystem::create_directory(folder / "favorites.cfg");
+  TForm1 form(folder.path());
+  form.LoadStations();
+  EXPECT_EQ(form.ListBox1->count(), 0);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(boxes[0].text.contains("favorites.cfg"));
+}
+
+}  // namespace
+}  // namespace tw

@@ -1,0 +1,207 @@
+// The player as a process: single instance, start-up failures and shutdown, run
+// from a copy of the executable in a temporary program folder.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <memory>
+#include <thread>
+
+#include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
+
+namespace tw {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+using test::TempFolder;
+namespace fs = std::filesystem;
+
+constexpr const char* kStations =
+    "[001]\r\nPath=http://127.0.0.1:9/a\r\nTitle=Alpha\r\nAudioNum=1\r\n"
+    "[002]\r\nPath=http://127.0.0.1:9/b\r\nTitle=Beta\r\nAudioNum=1\r\n";
+constexpr const char* kSettings = "[MAIN]\r\nVOLUME=61\r\nLAST=0\r\nDevice=0\r\n";
+
+// Whether process pid holds a flock on file, by /proc/locks ("... FLOCK ... pid
+// major:minor:inode ...").
+bool HoldsFlock(pid_t pid, const fs::path& file) {
+  struct stat info {};
+  if (stat(file.c_str(), &info) != 0) return false;
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  const std::string inode = ":" + std::to_string(info.st_ino) + " ";
+  const std::string owner = " " + std::to_string(pid) + " ";
+  while (std::getline(locks, line)) {
+    if (line.find("FLOCK") != std::string::npos && line.find(owner) != std::string::npos &&
+        line.find(inode) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A program folder holding a copy of one build of the player, and a lock folder
+// of its own so tests never meet a player the user is running.
+class ProgramFolder {
+ public:
+  explicit ProgramFolder(const char* exe = TW_PROBE_EXE) {
+    executable_ = folder_ / "tunewell";
+    fs::copy_file(exe, executable_);
+    fs::create_directory(locks_ / "run");
+  }
+  const TempFolder& files() const { return folder_; }
+  std::unique_ptr<ChildProcess> Start() const { return StartIn(locks_.path() / "run"); }
+  std::unique_ptr<ChildProcess> StartIn(const fs::path& lockFolder) const {
+    return std::make_unique<ChildProcess>(
+        executable_.string(),
+        std::vector<std::string>{"XDG_RUNTIME_DIR=" + lockFolder.string(),
+                                 "QT_QPA_PLATFORM=offscreen", "SDL_AUDIODRIVER=dummy"});
+  }
+  fs::path lockFolder() const { return locks_.path() / "run"; }
+
+ private:
+  TempFolder folder_;
+  TempFolder locks_;
+  fs::path executable_;
+};
+
+// Start-up runs to the message loop without a box; a termination request closes
+// the window normally and the settings are written.
+TEST(PlayerProcess, StartsAndSavesSettingsOnClose) {
+  ProgramFolder program;
+  program.files().Write("favorites.cfg", kStations);
+  auto player = program.Start();
+  ASSERT_TRUE(player->WaitForOutput("RUNNING", 60s)) << player->output();
+  player->Signal(SIGTERM);
+  EXPECT_EQ(player->Wait(30s), 0);
+  EXPECT_EQ(player->output().find("BOX"), std::string::npos) << player->output();
+  EXPECT_EQ(program.files().Read("radio_config.cfg"),
+            "[MAIN]\r\nVOLUME=48\r\nLAST=1\r\nDevice=0\r\nStartTray=0\r\nPlaylast=0\r\n"
+            "NoHint=0\r\n");
+}
+
+// A second start is refused while the first runs, leaves the first alone, and a
+// start after the first was killed works.
+TEST(PlayerProcess, SingleInstance) {
+  ProgramFolder program;
+  program.files().Write("favorites.cfg", kStations);
+  auto first = program.Start();
+  ASSERT_TRUE(first->WaitForOutput("RUNNING", 60s)) << first->output();
+
+  auto second = program.Start();
+  EXPECT_EQ(second->Wait(60s), 0);
+  EXPECT_EQ(second->output(),
+            "BOX icon=warning owner=none title=[] text=[Sorry this program is currently "
+            "running]\n");
+  EXPECT_TRUE(first->Running());
+
+  // Another user's (another lock folder's) player does not count.
+  auto elsewhere = program.StartIn(program.files().path());
+  EXPECT_TRUE(elsewhere->WaitForOutput("RUNNING", 60s)) << elsewhere->output();
+  elsewhere->Signal(SIGKILL);
+  elsewhere->Wait(30s);
+
+  first->Signal(SIGKILL);
+  EXPECT_EQ(first->Wait(30s), 128 + SIGKILL);
+  auto third = program.Start();
+  ASSERT_TRUE(third->WaitForOutput("RUNNING", 60s)) << third->output();
+  third->Signal(SIGTERM);
+  EXPECT_EQ(third->Wait(30s), 0);
+}
+
+// Each fatal start-up failure shows its box, ends with its exit code before the
+// message loop, and leaves the settings file as it was.
+TEST(PlayerProcess, FatalStartupFailures) {
+  struct Case {
+    const char* what;
+    const char* exe;
+    const char* stations;  // null: no favorites.cfg
+    const char* radioTxt;  // null: no radio.txt
+    const char* settings;
+    const char* box;
+    int exitCode;
+  } cases[] = {
+      {"no station file", TW_PROBE_EXE, nullptr, nullptr, kSettings,
+       "BOX icon=none owner=window title=[] text=[favorites.cfg does not exist.]\n", 1},
+      {"malformed radio.txt", TW_PROBE_EXE, nullptr, "Good;http://g/\r\nbad line\r\n", kSettings,
+       "BOX icon=none owner=window title=[] text=[Error, check your radio.txt and the "
+       "format:\\r\\nRadioname;URL]\n",
+       0},
+      {"device that does not exist", TW_PROBE_EXE, kStations, nullptr,
+       "[MAIN]\r\nDevice=99\r\nVOLUME=5\r\n",
+       "BOX icon=none owner=window title=[] text=[Can't initialize device\\r\\n(error code: "
+       "8)]\n",
+       0},
+      {"wrong engine version", TW_PROBE_BASS23_EXE, kStations, nullptr, kSettings,
+       "BOX icon=error owner=none title=[] text=[An incorrect version of BASS.DLL was "
+       "loaded]\n",
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ProgramFolder program(c.exe);
+    if (c.stations) program.files().Write("favorites.cfg", c.stations);
+    if (c.radioTxt) program.files().Write("radio.txt", c.radioTxt);
+    program.files().Write("radio_config.cfg", c.settings);
+    auto player = program.Start();
+    EXPECT_EQ(player->Wait(60s), c.exitCode);
+    EXPECT_EQ(player->output(), c.box);
+    EXPECT_EQ(program.files().Read("radio_config.cfg"), c.settings);
+  }
+}
+
+// A wrong effects library version is reported, start-up completes, and the
+// program then closes normally, saving its settings.
+TEST(PlayerProcess, WrongEffectsVersionQuitsAfterStartup) {
+  ProgramFolder program(TW_PROBE_FX23_EXE);
+  program.files().Write("favorites.cfg", kStations);
+  program.files().Write("radio_config.cfg", kSettings);
+  auto player = program.Start();
+  EXPECT_EQ(player->Wait(60s), 0);
+  EXPECT_EQ(player->output().substr(0, player->output().find('\n') + 1),
+            "BOX icon=error owner=window title=[Incorrect BASS_FX.DLL] text=[An incorrect "
+            "version of BASS_FX.DLL was loaded (2.4 is required)]\n");
+  EXPECT_EQ(program.files().Read("radio_config.cfg"),
+            "[MAIN]\r\nVOLUME=61\r\nLAST=0\r\nDevice=0\r\nStartTray=0\r\nPlaylast=0\r\n"
+            "NoHint=0\r\n");
+}
+
+// With radio.txt and no station file the import creates favorites.cfg and the
+// player starts; radio.txt becomes radio.old.
+TEST(PlayerProcess, ImportsRadioTxtAtStart) {
+  ProgramFolder program;
+  program.files().Write("radio.txt", "One;http://1/\r\nTwo;http://2/\r\n");
+  auto player = program.Start();
+  ASSERT_TRUE(player->WaitForOutput("RUNNING", 60s)) << player->output();
+  player->Signal(SIGTERM);
+  EXPECT_EQ(player->Wait(30s), 0);
+  EXPECT_TRUE(program.files().Exists("favorites.cfg"));
+  EXPECT_TRUE(program.files().Exists("radio.old"));
+  EXPECT_FALSE(program.files().Exists("radio.txt"));
+}
+
+// The shipped executable itself, with the default station list, starts (holding
+// the instance lock) and closes normally.
+TEST(PlayerProcess, ShippedExecutableWithDefaultStations) {
+  ProgramFolder program(TW_TUNEWELL_EXE);
+  fs::copy_file(TW_DEFAULT_FAVORITES, program.files() / "favorites.cfg");
+  auto player = program.Start();
+  // Wait until it holds the instance lock, seen in the kernel's lock table so the
+  // test never competes for the lock itself.
+  bool locked = false;
+  for (int i = 0; i < 600 && !locked && player->Running(); ++i) {
+    locked = HoldsFlock(player->pid(), program.lockFolder() / "SimpleTunewellVarnholt.lock");
+    if (!locked) std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_TRUE(locked);
+  // A request to end that arrives during start-up closes the window once it runs.
+  player->Signal(SIGTERM);
+  EXPECT_EQ(player->Wait(60s), 0);
+  EXPECT_NE(program.files().Read("radio_config.cfg").find("VOLUME=48"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tw

@@ -1,0 +1,39 @@
+// A child process with its standard output captured, for tests that run the
+// player itself.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace tw::test {
+
+class ChildProcess {
+ public:
+  // Starts exe with the current environment plus `env` ("NAME=value" entries).
+  ChildProcess(const std::string& exe, const std::vector<std::string>& env);
+  ~ChildProcess();  // kills the child if it still runs
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Waits until the output holds `text` or the child exits or time runs out.
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout);
+  // Waits for the exit: the exit code, 128 + signal when killed, -1 on time-out.
+  int Wait(std::chrono::milliseconds timeout);
+  bool Running();
+  void Signal(int signal);
+
+  const std::string& output() const { return output_; }
+  pid_t pid() const { return pid_; }
+
+ private:
+  void ReadAvailable(int timeoutMs);
+  pid_t pid_ = -1;
+  int out_ = -1;
+  int status_ = -1;
+  bool exited_ = false;
+  std::string output_;
+};
+
+}  // namespace tw::test

@@ -1,0 +1,14 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  // Set before anything reads them: CTest may run this binary without them.
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  setenv("SDL_AUDIODRIVER", "dummy", 0);
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
