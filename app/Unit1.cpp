@@ -45,6 +45,13 @@ QLabel* StatusLabel(QWidget* parent, const char* name, QRect place) {
   return label;
 }
 
+// Labels size themselves to their text, and check boxes widen when the fallback
+// font is wider than the one the layout was drawn for, so no caption is clipped.
+void FitWidth(QWidget* control) {
+  const int needed = control->sizeHint().width();
+  if (needed > control->width()) control->resize(needed, control->height());
+}
+
 template <typename T>
 T* Place(T* control, const char* name, QRect place) {
   control->setObjectName(name);
@@ -112,6 +119,10 @@ void TForm1::CreateControls() {
   CheckBox2 = Place(new QCheckBox("&Play last sender", this), "CheckBox2", {392, 89, 97, 17});
   CheckBox3 = Place(new QCheckBox("No hint in the tray", this), "CheckBox3", {392, 113, 121, 17});
   Button4 = Place(new QPushButton("&Edit sender", this), "Button4", {414, 160, 155, 25});
+  for (QWidget* control : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(CheckBox1),
+                           static_cast<QWidget*>(CheckBox2), static_cast<QWidget*>(CheckBox3)}) {
+    FitWidth(control);
+  }
 
   // Their work (the oscilloscope and the tray tick) arrives with those features;
   // until then the timers exist but do not wake the program.
@@ -261,7 +272,7 @@ void TForm1::FillDeviceList() {
 
 void TForm1::ShowVolume() {
   Label2->setText(QString("Volume: %1%").arg(ScrollBar1->value()));
-  Label2->adjustSize();
+  FitWidth(Label2);
 }
 
 void TForm1::RadioStatus(int code, intptr_t value, int senderError) {

@@ -38,7 +38,8 @@ std::vector<DeviceEntry> ListDevices() {
   std::vector<DeviceEntry> list;
   std::lock_guard lock(SdlAudioMutex());
   const bool sdl_up = EnsureSdlAudioLocked();
-  const char* driver = Intern(sdl_up && SDL_GetCurrentAudioDriver() ? SDL_GetCurrentAudioDriver() : "");
+  const char* driver =
+      Intern(sdl_up && SDL_GetCurrentAudioDriver() ? SDL_GetCurrentAudioDriver() : "");
 
   // Listed even without a working SDL driver, so that index 0 always means the
   // default; opening it then fails with BASS_ERROR_DRIVER.

@@ -68,8 +68,7 @@ extern "C" HPLUGIN BASS_PluginLoad(const void* file, DWORD flags) {
     SetError(BASS_ERROR_ILLPARAM);
     return 0;
   }
-  const int found =
-      (flags & BASS_UNICODE) ? FindBuiltIn<char16_t>(file) : FindBuiltIn<char>(file);
+  const int found = (flags & BASS_UNICODE) ? FindBuiltIn<char16_t>(file) : FindBuiltIn<char>(file);
   if (found < 0) {
     SetError(BASS_ERROR_FILEOPEN);
     return 0;

@@ -51,6 +51,7 @@ class ProgramFolder {
     executable_ = folder_ / "tunewell";
     fs::copy_file(exe, executable_);
     fs::create_directory(locks_ / "run");
+    fs::permissions(locks_ / "run", fs::perms::owner_all, fs::perm_options::replace);
   }
   const TempFolder& files() const { return folder_; }
   std::unique_ptr<ChildProcess> Start() const { return StartIn(locks_.path() / "run"); }

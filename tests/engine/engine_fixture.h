@@ -22,8 +22,8 @@ inline std::vector<ListedDevice> ListedDevices() {
   std::vector<ListedDevice> devices;
   BASS_DEVICEINFO info{};
   for (DWORD i = 0; i < 256 && BASS_GetDeviceInfo(i, &info); ++i) {
-    devices.push_back({info.name ? info.name : "<null>", info.driver ? info.driver : "<null>",
-                       info.flags});
+    devices.push_back(
+        {info.name ? info.name : "<null>", info.driver ? info.driver : "<null>", info.flags});
   }
   return devices;
 }

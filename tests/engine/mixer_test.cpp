@@ -1,3 +1,5 @@
+#include "engine/mixer.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "engine/history.h"
-#include "engine/mixer.h"
 
 namespace tw::engine::test {
 namespace {
@@ -74,19 +75,25 @@ TEST(MixerTest, HistoryKeepsTheNewestFramesOldestFirst) {
 // Catches 16-bit conversion that wraps loud samples around instead of
 // clipping them, or lets NaN through as garbage.
 TEST(MixerTest, HistoryConvertsTo16BitWithClipping) {
-  const float inputs[] = {0.0f, 0.5f,  -0.5f, 1.0f,  -1.0f, 1.5f,
-                          -7.0f, std::numeric_limits<float>::quiet_NaN(),
-                          std::numeric_limits<float>::infinity(),
-                          -std::numeric_limits<float>::infinity()};
-  const int16_t expected[] = {0, 16384, -16384, 32767, -32768, 32767, -32768, 0, 32767, -32768};
-  constexpr std::size_t kCount = std::size(inputs);
-  static_assert(kCount % 2 == 0);
+  constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  struct Case {
+    float in;
+    int16_t out;
+  };
+  const Case cases[] = {{0.0f, 0},       {0.5f, 16384},  {-0.5f, -16384}, {1.0f, 32767},
+                        {-1.0f, -32768}, {1.5f, 32767},  {-7.0f, -32768}, {kNaN, 0},
+                        {kInf, 32767},   {-kInf, -32768}};
+  static_assert(std::size(cases) % 2 == 0, "whole stereo frames");
+  std::vector<float> samples;
+  for (const Case& c : cases) samples.push_back(c.in);
   PlayedHistory history;
-  history.Append(inputs, kCount / 2);
+  history.Append(samples.data(), samples.size() / 2);
   std::array<int16_t, PlayedHistory::kSamples> out{};
   history.CopyAsInt16(out);
-  for (std::size_t i = 0; i < kCount; ++i) {
-    EXPECT_EQ(out[PlayedHistory::kSamples - kCount + i], expected[i]) << "input " << inputs[i];
+  const std::size_t first = PlayedHistory::kSamples - samples.size();
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    EXPECT_EQ(out[first + i], cases[i].out) << "input " << cases[i].in;
   }
 }
 

@@ -20,8 +20,7 @@ const PluginCase kCases[] = {
     {"basshls.dll", u"basshls.dll", true},
     {"BASS_OPUS.DLL", u"BASS_OPUS.DLL", true},
     {"BassFlac.Dll", u"BassFlac.Dll", true},
-    {"C:\\Program Files\\Tunewell\\basshls.dll", u"C:\\Program Files\\Tunewell\\basshls.dll",
-     true},
+    {"C:\\Program Files\\Tunewell\\basshls.dll", u"C:\\Program Files\\Tunewell\\basshls.dll", true},
     {"/opt/tunewell/plugins/BASS_AAC.dll", u"/opt/tunewell/plugins/BASS_AAC.dll", true},
     {"plugins\\x/bass_opus.dll", u"plugins\\x/bass_opus.dll", true},
     {"bass_fx.dll", u"bass_fx.dll", false},
@@ -92,7 +91,9 @@ TEST(PluginsTest, EncodingFollowsTheUnicodeFlag) {
 // FULLWIDTH 'a' or a unit whose low byte is 'a'), and lone surrogates crashing.
 TEST(PluginsTest, NonAsciiUtf16NeverMatches) {
   for (const char16_t* name : {u"b\uFF41ss_aac.dll", u"b\u0161ss_aac.dll", u"b\u0141ss_aac.dll",
-                               u"\xD800" u"bass_aac.dll", u"bass_aac.dll\xDC00"}) {
+                               u"\xD800"
+                               u"bass_aac.dll",
+                               u"bass_aac.dll\xDC00"}) {
     EXPECT_EQ(BASS_PluginLoad(name, BASS_UNICODE), 0u);
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEOPEN);
   }
