@@ -26,6 +26,8 @@ struct Config {
   std::atomic<DWORD> float_dsp{0};
   std::atomic<DWORD> net_prebuf{75};
   std::atomic<DWORD> net_playlist{0};
+  std::atomic<DWORD> net_timeout_ms{10000};
+  std::atomic<DWORD> net_read_timeout_ms{20000};
   std::mutex proxy_mutex;
   std::optional<std::string> proxy;  // guarded by proxy_mutex
 };
@@ -41,6 +43,8 @@ DWORD ConfigBufferMs() { return TheConfig().buffer_ms.load(); }
 bool ConfigFloatDsp() { return TheConfig().float_dsp.load() != 0; }
 DWORD ConfigNetPrebufPercent() { return TheConfig().net_prebuf.load(); }
 DWORD ConfigNetPlaylist() { return TheConfig().net_playlist.load(); }
+DWORD ConfigNetTimeoutMs() { return TheConfig().net_timeout_ms.load(); }
+DWORD ConfigNetReadTimeoutMs() { return TheConfig().net_read_timeout_ms.load(); }
 
 std::optional<std::string> ConfigNetProxy() {
   Config& config = TheConfig();
@@ -67,6 +71,12 @@ extern "C" BOOL BASS_SetConfig(DWORD option, DWORD value) {
     case BASS_CONFIG_NET_PLAYLIST:
       config.net_playlist.store(std::min(value, kPlaylistMax));
       return Succeed();
+    case BASS_CONFIG_NET_TIMEOUT:
+      config.net_timeout_ms.store(std::clamp<DWORD>(value, 100, 600000));
+      return Succeed();
+    case BASS_CONFIG_NET_READTIMEOUT:
+      config.net_read_timeout_ms.store(std::clamp<DWORD>(value, 100, 600000));
+      return Succeed();
     default:
       return Fail(BASS_ERROR_ILLPARAM);
   }
@@ -87,6 +97,12 @@ extern "C" DWORD BASS_GetConfig(DWORD option) {
     case BASS_CONFIG_NET_PLAYLIST:
       SetError(BASS_OK);
       return config.net_playlist.load();
+    case BASS_CONFIG_NET_TIMEOUT:
+      SetError(BASS_OK);
+      return config.net_timeout_ms.load();
+    case BASS_CONFIG_NET_READTIMEOUT:
+      SetError(BASS_OK);
+      return config.net_read_timeout_ms.load();
     default:
       // Also the proxy: it is a text, which a DWORD cannot carry.
       SetError(BASS_ERROR_ILLPARAM);

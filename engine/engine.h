@@ -32,6 +32,14 @@ typedef DWORD HPLUGIN;
 #define BASS_ERROR_ILLPARAM 7 // a parameter is invalid
 #define BASS_ERROR_DEVICE 8   // no such device
 #define BASS_ERROR_NOTAVAIL 9 // the requested data is not available
+#define BASS_ERROR_TIMEOUT 10  // the server did not answer or stopped sending in time
+#define BASS_ERROR_FILEFORM 11 // not a stream the engine can play (HTML, junk, no audio)
+#define BASS_ERROR_PROTOCOL 12 // the address scheme is not http or https
+#define BASS_ERROR_SSL 13      // a secure connection failed (for example a bad certificate)
+#define BASS_ERROR_HTTP 14     // the server answered with an HTTP error (404 and the like)
+#define BASS_ERROR_LIMIT 15    // the server exceeded a limit (headers, playlist, redirects)
+#define BASS_ERROR_ENDED 16    // the stream ended or the server closed it
+#define BASS_ERROR_PLAYLIST 17 // no entry of the playlist could be played
 #define BASS_ERROR_UNKNOWN -1 // anything else
 
 // BASS_SetConfig / BASS_SetConfigPtr options.
@@ -39,7 +47,9 @@ typedef DWORD HPLUGIN;
 #define BASS_CONFIG_FLOATDSP 9    // DSP in floating point
 #define BASS_CONFIG_NET_PREBUF 15 // network pre-buffer, percent
 #define BASS_CONFIG_NET_PROXY 17  // proxy "host:port", or null for none
-#define BASS_CONFIG_NET_PLAYLIST 21
+#define BASS_CONFIG_NET_PLAYLIST 21  // 0: playlists are not followed; 1: they are
+#define BASS_CONFIG_NET_TIMEOUT 100      // connect time-out, milliseconds (default 10000)
+#define BASS_CONFIG_NET_READTIMEOUT 101  // give up after this long without data (default 20000)
 
 // BASS_Init flags.
 #define BASS_DEVICE_3D 4
@@ -100,6 +110,33 @@ BOOL BASS_GetDeviceInfo(DWORD device, BASS_DEVICEINFO* info);
 BOOL BASS_Init(int device, DWORD freq, DWORD flags, void* win, const void* clsid);
 BOOL BASS_Free(void);
 DWORD BASS_GetDevice(void);
+
+// --- Streams -------------------------------------------------------------------
+typedef DWORD HSYNC;
+typedef DWORD HCHANNEL;
+
+// Status callback of BASS_StreamCreateURL, called on the stream's network thread:
+// each response header line (status line first) as NUL-terminated text with
+// length 0, and each piece of downloaded data as (buffer, length).
+typedef void DOWNLOADPROC(const void* buffer, DWORD length, void* user);
+// Sync callback, called on the stream's own callback thread, never the output's.
+typedef void SYNCPROC(HSYNC handle, DWORD channel, DWORD data, void* user);
+
+// Opens an http or https URL (UTF-16 with BASS_UNICODE, else 8-bit) and blocks
+// until the stream is ready to play or has failed. offset must be 0.
+HSTREAM BASS_StreamCreateURL(const void* url, DWORD offset, DWORD flags, DOWNLOADPROC* proc,
+                             void* user);
+BOOL BASS_StreamFree(HSTREAM handle);
+QWORD BASS_StreamGetFilePosition(DWORD handle, DWORD mode);
+
+HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC* proc, void* user);
+BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);
+DWORD BASS_ChannelIsActive(DWORD handle);
+const char* BASS_ChannelGetTags(DWORD handle, DWORD tags);
+DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length);
+BOOL BASS_ChannelSetAttribute(DWORD handle, DWORD attrib, float value);
+BOOL BASS_ChannelGetAttribute(DWORD handle, DWORD attrib, float* value);
+BOOL BASS_ChannelSetDevice(DWORD handle, DWORD device);
 
 // Format plug-ins: the formats are built in, so loading one of the known plug-in
 // names succeeds and loads nothing; any other name fails with BASS_ERROR_FILEOPEN.

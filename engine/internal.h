@@ -34,6 +34,8 @@ DWORD ConfigBufferMs();
 bool ConfigFloatDsp();
 DWORD ConfigNetPrebufPercent();
 DWORD ConfigNetPlaylist();
+DWORD ConfigNetTimeoutMs();
+DWORD ConfigNetReadTimeoutMs();
 std::optional<std::string> ConfigNetProxy();  // nullopt: connect directly
 
 // --- SDL's audio subsystem (sdl_audio.cpp) ---------------------------------------
@@ -109,6 +111,14 @@ struct EngineState {
 // Never destroyed: output threads may still run while static destructors do at
 // process exit, and they must not find their mixer gone.
 EngineState& State();
+
+// Streams join and leave the current output's mix (output.cpp). Attach fails when
+// the engine is not initialised.
+class Stream;
+bool AttachToOutput(Stream* stream);
+void DetachFromOutput(Stream* stream);
+// The output's rate, 0 when not initialised.
+int OutputFreq();
 
 // Frames the current output has pulled from the mixer since BASS_Init; 0 when
 // not initialised. For tests and diagnostics.

@@ -1,18 +1,21 @@
-// Mixes the engine's streams into what the output plays. Streams come later; for
-// now the mix is silence, but the output threads already pull through here.
+// Mixes the engine's playing streams into what the output plays.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <vector>
 
 #include "engine/history.h"
 
 namespace tw::engine {
 
+class Stream;
+
 class Mixer {
  public:
-  explicit Mixer(int freq) : freq_(freq) {}
+  explicit Mixer(int freq);
   Mixer(const Mixer&) = delete;
   Mixer& operator=(const Mixer&) = delete;
 
@@ -24,14 +27,26 @@ class Mixer {
   // atomics or try_lock.
   void Render(float* out, std::size_t frames);
 
+  // API threads. After Remove returns the output thread no longer touches the
+  // stream. The caller keeps the stream alive while it is attached.
+  void Add(Stream* stream);
+  void Remove(Stream* stream);
+
   // Any thread.
   uint64_t frames_rendered() const { return frames_rendered_.load(std::memory_order_relaxed); }
   const PlayedHistory& history() const { return history_; }
 
  private:
+  void MixStream(Stream& stream, float* out, std::size_t frames);
+
   const int freq_;
   std::atomic<uint64_t> frames_rendered_{0};
   PlayedHistory history_;
+  // The output thread holds streamsMutex_ (try_lock) for a whole render; API
+  // threads hold it only to change the list.
+  std::mutex streamsMutex_;
+  std::vector<Stream*> streams_;
+  std::vector<float> scratch_;  // output thread only
 };
 
 }  // namespace tw::engine

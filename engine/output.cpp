@@ -8,6 +8,7 @@
 #include "engine/engine.h"
 #include "engine/internal.h"
 #include "engine/mixer.h"
+#include "engine/streams.h"
 
 namespace tw::engine {
 
@@ -21,6 +22,26 @@ constexpr DWORD kMaxFreq = 384000;
 EngineState& State() {
   static EngineState* state = new EngineState;
   return *state;
+}
+
+bool AttachToOutput(Stream* stream) {
+  EngineState& state = State();
+  std::lock_guard lock(state.mutex);
+  if (!state.mixer) return false;
+  state.mixer->Add(stream);
+  return true;
+}
+
+void DetachFromOutput(Stream* stream) {
+  EngineState& state = State();
+  std::lock_guard lock(state.mutex);
+  if (state.mixer) state.mixer->Remove(stream);
+}
+
+int OutputFreq() {
+  EngineState& state = State();
+  std::lock_guard lock(state.mutex);
+  return state.initialised ? state.freq : 0;
 }
 
 uint64_t FramesRendered() {
@@ -82,6 +103,12 @@ extern "C" BOOL BASS_Init(int device, DWORD freq, DWORD /*flags*/, void* /*win*/
 
 extern "C" BOOL BASS_Free(void) {
   EngineState& state = State();
+  {
+    std::lock_guard lock(state.mutex);
+    if (!state.initialised) return Fail(BASS_ERROR_INIT);
+  }
+  // Every stream goes with the device; none waits for its callbacks.
+  for (const auto& stream : AllStreams()) FreeStream(stream->handle);
   std::lock_guard lock(state.mutex);
   if (!state.initialised) return Fail(BASS_ERROR_INIT);
   // Stop the output first: its thread may be inside the mixer right now.

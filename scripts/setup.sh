@@ -9,7 +9,7 @@ packages=(
   libcurl4-openssl-dev ca-certificates
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
   libsdl2-dev
-  googletest libgtest-dev libgmock-dev
+  googletest libgtest-dev libgmock-dev ffmpeg
   xvfb xauth x11-apps fonts-dejavu-core fonts-liberation2
 )
 

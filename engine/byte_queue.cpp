@@ -1,0 +1,53 @@
+#include "engine/byte_queue.h"
+
+#include <algorithm>
+
+namespace tw::engine {
+
+bool ByteQueue::Push(std::string_view bytes) {
+  std::unique_lock lock(mutex_);
+  while (!bytes.empty()) {
+    changed_.wait(lock, [&] { return aborted_ || bytes_.size() < capacity_; });
+    if (aborted_) return false;
+    std::size_t room = std::min(capacity_ - bytes_.size(), bytes.size());
+    bytes_.insert(bytes_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(room));
+    bytes.remove_prefix(room);
+    changed_.notify_all();
+  }
+  return !aborted_;
+}
+
+void ByteQueue::Finish() {
+  std::lock_guard lock(mutex_);
+  finished_ = true;
+  changed_.notify_all();
+}
+
+std::size_t ByteQueue::Pop(char* out, std::size_t size) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return aborted_ || finished_ || !bytes_.empty(); });
+  if (aborted_) return 0;
+  std::size_t n = std::min(size, bytes_.size());
+  std::copy_n(bytes_.begin(), n, out);
+  bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(n));
+  changed_.notify_all();
+  return n;
+}
+
+void ByteQueue::Abort() {
+  std::lock_guard lock(mutex_);
+  aborted_ = true;
+  changed_.notify_all();
+}
+
+bool ByteQueue::aborted() const {
+  std::lock_guard lock(mutex_);
+  return aborted_;
+}
+
+std::size_t ByteQueue::size() const {
+  std::lock_guard lock(mutex_);
+  return bytes_.size();
+}
+
+}  // namespace tw::engine

@@ -1,0 +1,243 @@
+// The decoder thread of a stream: FFmpeg reads the queued network bytes through a
+// custom AVIOContext, decodes, and resamples to the output's float stereo, which
+// goes into the stream's PCM ring.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "engine/internal.h"
+#include "engine/streams.h"
+
+namespace tw::engine {
+
+namespace {
+
+constexpr int kIoBufferBytes = 4096;
+// Bytes the decoder may read without finding audio before the stream counts as
+// not playable (HTML, junk with an audio label).
+constexpr int64_t kMaxBytesWithoutAudio = 256 * 1024;
+
+// The demuxer for a response's content type. FFmpeg's own probe scores raw MP3
+// and ADTS too low to be sure, and probing costs time.
+const char* FormatFor(const std::string& type, const std::string& url) {
+  auto has = [&](const char* text) { return type.find(text) != std::string::npos; };
+  if (has("audio/mpeg") || has("audio/mp3") || has("audio/x-mpeg")) return "mp3";
+  if (has("aac") || has("audio/mp4a-latm")) return "aac";
+  if (has("ogg") || has("opus") || has("vorbis")) return "ogg";
+  if (has("flac")) return "flac";
+  if (has("mp2t")) return "mpegts";
+  if (url.ends_with(".mp3")) return "mp3";
+  if (url.ends_with(".aac")) return "aac";
+  if (url.ends_with(".ogg") || url.ends_with(".opus") || url.ends_with(".oga")) return "ogg";
+  if (url.ends_with(".flac")) return "flac";
+  if (url.ends_with(".ts")) return "mpegts";
+  return nullptr;
+}
+
+struct Io {
+  Stream* stream;
+  int64_t bytes = 0;
+};
+
+int ReadPacket(void* opaque, uint8_t* buffer, int size) {
+  auto* io = static_cast<Io*>(opaque);
+  const std::size_t n =
+      io->stream->network.Pop(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(size));
+  if (n == 0) return AVERROR_EOF;
+  io->bytes += static_cast<int64_t>(n);
+  return static_cast<int>(n);
+}
+
+struct FormatCloser {
+  void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct IoCloser {
+  void operator()(AVIOContext* c) const {
+    av_freep(&c->buffer);
+    avio_context_free(&c);
+  }
+};
+struct CodecCloser {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct SwrCloser {
+  void operator()(SwrContext* c) const { swr_free(&c); }
+};
+struct FrameCloser {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketCloser {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+
+class Decoder {
+ public:
+  explicit Decoder(Stream& stream) : stream_(stream), io_{&stream} {}
+
+  // Returns BASS_OK once the stream has played out, or why it could not start.
+  int Run() {
+    std::string type;
+    {
+      std::unique_lock lock(stream_.mutex);
+      stream_.changed.wait(lock, [&] { return stream_.headersKnown || stream_.settled; });
+      if (!stream_.headersKnown) return BASS_OK;  // the network side settled it
+      type = stream_.contentType;
+    }
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
+    if (!buffer) return BASS_ERROR_MEM;
+    avio_.reset(avio_alloc_context(buffer, kIoBufferBytes, 0, &io_, ReadPacket, nullptr, nullptr));
+    if (!avio_) {
+      av_free(buffer);
+      return BASS_ERROR_MEM;
+    }
+    avio_->seekable = 0;
+
+    AVFormatContext* format = avformat_alloc_context();
+    if (!format) return BASS_ERROR_MEM;
+    format->pb = avio_.get();
+    format->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_NOBUFFER;
+    format->probesize = 32 * 1024;
+    format->max_analyze_duration = 500000;
+    const char* name = FormatFor(type, stream_.url);
+    const AVInputFormat* input = name ? av_find_input_format(name) : nullptr;
+    if (avformat_open_input(&format, nullptr, input, nullptr) < 0) return BASS_ERROR_FILEFORM;
+    format_.reset(format);
+
+    int index = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (index < 0 || format->streams[index]->codecpar->codec_id == AV_CODEC_ID_NONE) {
+      // Only where the container did not say: this reads ahead, which costs time.
+      if (avformat_find_stream_info(format, nullptr) < 0) return BASS_ERROR_FILEFORM;
+      index = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    }
+    if (index < 0) return BASS_ERROR_FILEFORM;
+    AVCodecParameters* params = format->streams[index]->codecpar;
+    const AVCodec* codec = avcodec_find_decoder(params->codec_id);
+    if (!codec) return BASS_ERROR_FILEFORM;
+    codec_.reset(avcodec_alloc_context3(codec));
+    if (!codec_ || avcodec_parameters_to_context(codec_.get(), params) < 0) {
+      return BASS_ERROR_MEM;
+    }
+    if (avcodec_open2(codec_.get(), codec, nullptr) < 0) return BASS_ERROR_FILEFORM;
+
+    frame_.reset(av_frame_alloc());
+    packet_.reset(av_packet_alloc());
+    if (!frame_ || !packet_) return BASS_ERROR_MEM;
+
+    for (;;) {
+      if (stream_.freed) return BASS_OK;
+      const int read = av_read_frame(format, packet_.get());
+      if (read < 0) break;
+      if (packet_->stream_index == index) {
+        if (avcodec_send_packet(codec_.get(), packet_.get()) >= 0) Drain();
+      }
+      av_packet_unref(packet_.get());
+      if (!produced_ && io_.bytes > kMaxBytesWithoutAudio) return BASS_ERROR_FILEFORM;
+    }
+    avcodec_send_packet(codec_.get(), nullptr);
+    Drain();
+    return produced_ ? BASS_OK : BASS_ERROR_FILEFORM;
+  }
+
+ private:
+  void Drain() {
+    while (avcodec_receive_frame(codec_.get(), frame_.get()) >= 0) {
+      Convert(*frame_);
+      av_frame_unref(frame_.get());
+    }
+  }
+
+  // A chained Ogg stream may change rate or channels: rebuild the resampler then.
+  bool EnsureResampler(const AVFrame& frame) {
+    if (swr_ && frame.sample_rate == rate_ && frame.format == sampleFormat_ &&
+        av_channel_layout_compare(&frame.ch_layout, &layout_) == 0) {
+      return true;
+    }
+    swr_.reset();
+    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    SwrContext* swr = nullptr;
+    if (swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_FLT, stream_.freq,
+                            const_cast<AVChannelLayout*>(&frame.ch_layout),
+                            static_cast<AVSampleFormat>(frame.format), frame.sample_rate, 0,
+                            nullptr) < 0 ||
+        swr_init(swr) < 0) {
+      swr_free(&swr);
+      return false;
+    }
+    swr_.reset(swr);
+    rate_ = frame.sample_rate;
+    sampleFormat_ = frame.format;
+    av_channel_layout_uninit(&layout_);
+    av_channel_layout_copy(&layout_, &frame.ch_layout);
+    return true;
+  }
+
+  void Convert(const AVFrame& frame) {
+    if (frame.sample_rate <= 0 || !EnsureResampler(frame)) return;
+    const int capacity = swr_get_out_samples(swr_.get(), frame.nb_samples);
+    if (capacity <= 0) return;
+    out_.resize(static_cast<std::size_t>(capacity) * 2);
+    auto* target = reinterpret_cast<uint8_t*>(out_.data());
+    const int frames = swr_convert(swr_.get(), &target, capacity,
+                                   const_cast<const uint8_t**>(frame.extended_data),
+                                   frame.nb_samples);
+    if (frames <= 0) return;
+    Write(out_.data(), static_cast<std::size_t>(frames));
+  }
+
+  // Waits for room in the ring (the output drains it in real time).
+  void Write(const float* stereo, std::size_t frames) {
+    while (frames > 0 && !stream_.freed) {
+      const std::size_t n = stream_.pcm.Write(stereo, frames);
+      stereo += n * 2;
+      frames -= n;
+      if (n > 0 && !produced_) {
+        produced_ = true;
+        stream_.Settle(BASS_OK);
+      }
+      if (frames > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+
+  Stream& stream_;
+  Io io_;
+  std::unique_ptr<AVIOContext, IoCloser> avio_;
+  std::unique_ptr<AVFormatContext, FormatCloser> format_;
+  std::unique_ptr<AVCodecContext, CodecCloser> codec_;
+  std::unique_ptr<SwrContext, SwrCloser> swr_;
+  std::unique_ptr<AVFrame, FrameCloser> frame_;
+  std::unique_ptr<AVPacket, PacketCloser> packet_;
+  int rate_ = 0;
+  int sampleFormat_ = -1;
+  AVChannelLayout layout_{};
+  std::vector<float> out_;
+  bool produced_ = false;
+
+ public:
+  ~Decoder() { av_channel_layout_uninit(&layout_); }
+};
+
+}  // namespace
+
+void RunDecoder(std::shared_ptr<Stream> stream) {
+  av_log_set_level(AV_LOG_QUIET);
+  int error;
+  {
+    Decoder decoder(*stream);
+    error = decoder.Run();
+  }
+  // Stops the network side too when decoding failed.
+  if (error != BASS_OK) stream->network.Abort();
+  stream->Settle(error);
+  stream->decodeFinished = true;
+}
+
+}  // namespace tw::engine

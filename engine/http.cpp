@@ -1,0 +1,164 @@
+#include "engine/http.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+#include "engine/engine.h"
+#include "engine/internal.h"
+
+namespace tw::engine {
+
+namespace {
+
+// A server may not send more header bytes than this per response.
+constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+
+struct Transfer {
+  const HttpHandlers* handlers;
+  const std::atomic<bool>* cancel;
+  std::size_t headerBytes = 0;
+  bool stoppedByHandler = false;
+  bool headerTooLarge = false;
+};
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  const std::size_t bytes = size * count;
+  t->headerBytes += bytes;
+  if (t->headerBytes > kMaxHeaderBytes) {
+    t->headerTooLarge = true;
+    return 0;
+  }
+  std::string_view line(data, bytes);
+  if (line.starts_with("HTTP/") || line.starts_with("ICY ")) t->headerBytes = bytes;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  if (t->handlers->header && !t->handlers->header(line)) {
+    t->stoppedByHandler = true;
+    return 0;
+  }
+  return bytes;
+}
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  const std::size_t bytes = size * count;
+  if (t->cancel->load()) return 0;
+  if (t->handlers->body && !t->handlers->body(std::string_view(data, bytes))) {
+    t->stoppedByHandler = true;
+    return 0;
+  }
+  return bytes;
+}
+
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<Transfer*>(user)->cancel->load() ? 1 : 0;
+}
+
+int MapCurlError(CURLcode code) {
+  switch (code) {
+    case CURLE_OK:
+      return BASS_OK;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return BASS_ERROR_PROTOCOL;
+    case CURLE_OPERATION_TIMEDOUT:
+      return BASS_ERROR_TIMEOUT;
+    case CURLE_TOO_MANY_REDIRECTS:
+      return BASS_ERROR_LIMIT;
+    case CURLE_HTTP_RETURNED_ERROR:
+      return BASS_ERROR_HTTP;
+    case CURLE_OUT_OF_MEMORY:
+      return BASS_ERROR_MEM;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+      return BASS_ERROR_SSL;
+    default:
+      return BASS_ERROR_FILEOPEN;
+  }
+}
+
+}  // namespace
+
+void EnsureCurl() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
+                   const std::atomic<bool>& cancel, int limitError) {
+  EnsureCurl();
+  HttpResult result;
+  CURL* curl = curl_easy_init();
+  if (!curl) {
+    result.error = BASS_ERROR_MEM;
+    return result;
+  }
+  Transfer transfer{&handlers, &cancel};
+  // Shoutcast servers answer "ICY 200 OK"; curl takes it as a status line only
+  // when told. (Allowing HTTP/0.9 instead would put the status line in the audio.)
+  curl_slist* aliases = curl_slist_append(nullptr, "ICY 200 OK");
+  curl_slist* headers = curl_slist_append(nullptr, "Icy-MetaData: 1");
+  const long timeoutMs = static_cast<long>(ConfigNetTimeoutMs());
+  const long readTimeoutS = std::max(1L, static_cast<long>(ConfigNetReadTimeoutMs()) / 1000);
+  std::optional<std::string> proxy = ConfigNetProxy();
+
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_HTTP200ALIASES, aliases);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, "Tunewell/0.6");
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
+  // A server that stops sending for this long has gone.
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, readTimeoutS);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(curl, CURLOPT_PROXY, proxy ? proxy->c_str() : "");
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 16384L);
+
+  const CURLcode code = curl_easy_perform(curl);
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  result.status = status;
+  char* type = nullptr;
+  if (curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) {
+    result.contentType = type;
+  }
+  char* final = nullptr;
+  if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &final) == CURLE_OK && final) {
+    result.finalUrl = final;
+  }
+  if (cancel.load()) {
+    result.error = BASS_ERROR_HANDLE;
+  } else if (transfer.headerTooLarge) {
+    result.error = BASS_ERROR_LIMIT;
+  } else if (transfer.stoppedByHandler) {
+    result.error = limitError;
+  } else {
+    result.error = MapCurlError(code);
+  }
+  curl_easy_cleanup(curl);
+  curl_slist_free_all(headers);
+  curl_slist_free_all(aliases);
+  return result;
+}
+
+}  // namespace tw::engine

@@ -1,0 +1,205 @@
+// The network thread of a stream: fetches the URL, follows playlists, takes ICY
+// metadata and Ogg comments out as tags, and queues the audio bytes for the
+// decoder.
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/http.h"
+#include "engine/icy.h"
+#include "engine/internal.h"
+#include "engine/ogg_comments.h"
+#include "engine/playlists.h"
+#include "engine/streams.h"
+
+namespace tw::engine {
+
+namespace {
+
+// Playlists and HLS playlists are read whole, up to this size.
+constexpr std::size_t kMaxPlaylistBytes = 1024 * 1024;
+// Playlists inside playlists, at most this deep (a playlist naming itself ends here).
+constexpr int kMaxPlaylistDepth = 4;
+constexpr std::size_t kSniffBytes = 4096;
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return out;
+}
+
+// "Name: value" -> value, when the name matches in any case.
+std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
+  if (line.size() <= name.size() || line[name.size()] != ':') return std::nullopt;
+  if (Lower(line.substr(0, name.size())) != name) return std::nullopt;
+  std::string_view value = line.substr(name.size() + 1);
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  return value;
+}
+
+// A NUL-separated list ended by an empty string, as the tag types 2 to 4 are.
+std::string TagList(const std::vector<std::string>& entries) {
+  std::string list;
+  for (const std::string& entry : entries) {
+    list.append(entry);
+    list.push_back('\0');
+  }
+  return list;  // c_str() adds the final NUL: the empty string that ends the list
+}
+
+enum class Mode { kUndecided, kAudio, kPlaylist };
+
+// One response being read.
+struct Fetch {
+  Fetch(Stream& s, std::string u) : stream(s), url(std::move(u)) {}
+
+  Stream& stream;
+  std::vector<std::string> headers;  // of the latest response
+  bool icy = false;
+  std::optional<std::size_t> metaint;
+  std::string contentType;
+  Mode mode = Mode::kUndecided;
+  std::string sniff;  // body bytes read before deciding
+  std::string playlist;
+  PlaylistKind kind = PlaylistKind::kNone;
+  std::unique_ptr<IcySplitter> icySplitter;
+  std::unique_ptr<OggCommentWatcher> ogg;
+  std::string audio;
+  std::vector<std::string> blocks;
+  std::vector<std::vector<std::string>> comments;
+  const std::string url;
+
+  bool OnHeader(std::string_view line) {
+    if (line.starts_with("HTTP/") || line.starts_with("ICY ")) {
+      headers.clear();
+      icy = line.starts_with("ICY ");
+      metaint.reset();
+      contentType.clear();
+    }
+    if (!line.empty()) {
+      headers.emplace_back(line);
+      if (auto value = HeaderValue(line, "icy-metaint")) metaint = ParseMetaint(*value);
+      if (auto value = HeaderValue(line, "content-type")) contentType = Lower(*value);
+    }
+    // The creator sees each header line as it comes, the status line first.
+    const std::string text(line);
+    if (!line.empty()) stream.Status(text.c_str(), 0);
+    return true;
+  }
+
+  bool OnBody(std::string_view data) {
+    if (mode == Mode::kUndecided) {
+      sniff.append(data);
+      // A media type decides at once; generic types need a look at the body.
+      const bool generic = contentType.empty() || contentType.starts_with("text/") ||
+                           contentType.starts_with("application/octet-stream");
+      if (generic && sniff.size() < kSniffBytes) return true;
+      return Decide();
+    }
+    if (mode == Mode::kPlaylist) {
+      playlist.append(data);
+      return playlist.size() <= kMaxPlaylistBytes;
+    }
+    return Queue(data);
+  }
+
+  // Called with the first body bytes (or at the end of a short body).
+  bool Decide() {
+    kind = ConfigNetPlaylist() ? DetectPlaylist(contentType, url, sniff) : PlaylistKind::kNone;
+    std::string first = std::move(sniff);
+    sniff.clear();
+    if (kind != PlaylistKind::kNone) {
+      mode = Mode::kPlaylist;
+      playlist = std::move(first);
+      return playlist.size() <= kMaxPlaylistBytes;
+    }
+    mode = Mode::kAudio;
+    stream.SetTag(icy ? BASS_TAG_ICY : BASS_TAG_HTTP, TagList(headers));
+    if (metaint) icySplitter = std::make_unique<IcySplitter>(*metaint);
+    if (contentType.find("ogg") != std::string::npos || first.starts_with("OggS")) {
+      ogg = std::make_unique<OggCommentWatcher>();
+    }
+    {
+      std::lock_guard lock(stream.mutex);
+      stream.contentType = contentType;
+      stream.headersKnown = true;
+    }
+    stream.changed.notify_all();
+    return Queue(first);
+  }
+
+  bool Queue(std::string_view data) {
+    stream.Status(data.data(), static_cast<DWORD>(data.size()));
+    std::string_view audioBytes = data;
+    if (icySplitter) {
+      audio.clear();
+      blocks.clear();
+      icySplitter->Feed(data, &audio, &blocks);
+      audioBytes = audio;
+      for (std::string& block : blocks) {
+        stream.SetTag(BASS_TAG_META, std::move(block));
+        stream.Post(BASS_SYNC_META, 0);
+      }
+    }
+    if (ogg) {
+      comments.clear();
+      ogg->Feed(audioBytes, &comments);
+      for (const auto& list : comments) {
+        stream.SetTag(BASS_TAG_OGG, TagList(list));
+        stream.Post(BASS_SYNC_OGG_CHANGE, 0);
+      }
+    }
+    return stream.network.Push(audioBytes);
+  }
+};
+
+// Fetches url: plays it when it is audio, tries its entries when it is a
+// playlist. Returns how it ended: BASS_ERROR_ENDED after audio was played,
+// another error when nothing could be.
+int Play(Stream& stream, const std::string& url, int depth, bool* gotAudio) {
+  if (!IsAllowedScheme(url)) return BASS_ERROR_PROTOCOL;
+  Fetch fetch(stream, url);
+  HttpHandlers handlers;
+  handlers.header = [&](std::string_view line) { return fetch.OnHeader(line); };
+  handlers.body = [&](std::string_view data) { return fetch.OnBody(data); };
+  HttpResult result = HttpGet(url, handlers, stream.freed, BASS_ERROR_LIMIT);
+  if (stream.freed) return BASS_ERROR_HANDLE;
+  if (result.error == BASS_OK && fetch.mode == Mode::kUndecided) {
+    // A body shorter than the sniffing window.
+    fetch.Decide();
+  }
+  if (fetch.mode == Mode::kAudio) {
+    *gotAudio = true;
+    // The server closed the stream, or the connection broke.
+    return result.error == BASS_OK ? BASS_ERROR_ENDED : result.error;
+  }
+  if (result.error != BASS_OK) return result.error;
+  if (fetch.mode != Mode::kPlaylist) return BASS_ERROR_FILEFORM;
+  if (fetch.kind == PlaylistKind::kHls) return BASS_ERROR_FILEFORM;  // not yet
+  if (depth >= kMaxPlaylistDepth) return BASS_ERROR_PLAYLIST;
+  const std::string base = result.finalUrl.empty() ? url : result.finalUrl;
+  int error = BASS_ERROR_PLAYLIST;
+  for (const std::string& entry : ParsePlaylist(fetch.kind, fetch.playlist, base)) {
+    error = Play(stream, entry, depth + 1, gotAudio);
+    if (*gotAudio || stream.freed) return error;
+  }
+  return error == BASS_ERROR_PLAYLIST || error == BASS_ERROR_FILEFORM ? BASS_ERROR_PLAYLIST
+                                                                       : error;
+}
+
+}  // namespace
+
+void RunNetwork(std::shared_ptr<Stream> stream) {
+  bool gotAudio = false;
+  const int error = Play(*stream, stream->url, 0, &gotAudio);
+  if (!gotAudio) {
+    stream->Settle(error);
+    stream->network.Abort();
+    return;
+  }
+  stream->endError = error;
+  stream->network.Finish();
+}
+
+}  // namespace tw::engine

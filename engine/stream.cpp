@@ -1,0 +1,182 @@
+#include "engine/stream.h"
+
+#include <thread>
+
+#include "engine/internal.h"
+#include "engine/streams.h"
+
+namespace tw::engine {
+
+namespace {
+
+// Old tag texts kept readable after a change.
+constexpr std::size_t kTagVersionsKept = 32;
+// Callback events queued beyond this are dropped: a hostile server sending
+// metadata without pause must not grow memory while a callback blocks.
+constexpr std::size_t kMaxPending = 256;
+std::atomic<HSYNC> g_nextSync{1};
+
+int TagSlot(DWORD type) {
+  switch (type) {
+    case BASS_TAG_OGG:
+      return 0;
+    case BASS_TAG_HTTP:
+      return 1;
+    case BASS_TAG_ICY:
+      return 2;
+    case BASS_TAG_META:
+      return 3;
+    case BASS_TAG_HLS_EXTINF:
+      return 4;
+    default:
+      return -1;
+  }
+}
+
+std::size_t BufferFrames(int freq) {
+  // The playback buffer, at least a quarter second so a slow machine keeps up.
+  const std::size_t ms = std::max<DWORD>(ConfigBufferMs(), 250);
+  return static_cast<std::size_t>(freq) * ms / 1000;
+}
+
+}  // namespace
+
+Stream::Stream(HSTREAM h, std::string u, DWORD f, DOWNLOADPROC* status, void* user, int rate)
+    : handle(h),
+      url(std::move(u)),
+      flags(f),
+      statusProc(status),
+      statusUser(user),
+      freq(rate),
+      network(kNetworkBufferBytes),
+      pcm(BufferFrames(rate)) {
+  restartFrames = std::min(pcm.capacity() / 2, static_cast<std::size_t>(rate / 2));
+}
+
+Stream::~Stream() = default;
+
+void Stream::Settle(int error) {
+  std::lock_guard lock(mutex);
+  if (settled) return;
+  settled = true;
+  createError = error;
+  changed.notify_all();
+}
+
+void Stream::Kill() {
+  {
+    std::lock_guard gate(gate_);
+    freed = true;
+  }
+  phase = Phase::kEnded;
+  network.Abort();
+  {
+    std::lock_guard lock(callbackMutex_);
+    callbackStopped_ = true;
+    pending_.clear();
+  }
+  audioEvents_.fetch_or(kEventPosted);
+  audioEvents_.notify_all();
+  Settle(BASS_ERROR_HANDLE);
+}
+
+void Stream::SetTag(DWORD type, std::string text) {
+  const int slot = TagSlot(type);
+  if (slot < 0) return;
+  std::lock_guard lock(tagMutex_);
+  auto& versions = tags_[static_cast<std::size_t>(slot)];
+  versions.push_back(std::move(text));
+  if (versions.size() > kTagVersionsKept) versions.pop_front();
+}
+
+const char* Stream::Tag(DWORD type) {
+  const int slot = TagSlot(type);
+  if (slot < 0) return nullptr;
+  std::lock_guard lock(tagMutex_);
+  auto& versions = tags_[static_cast<std::size_t>(slot)];
+  return versions.empty() ? nullptr : versions.back().c_str();
+}
+
+HSYNC Stream::AddSync(DWORD type, SYNCPROC* proc, void* user) {
+  HSYNC id = g_nextSync.fetch_add(1);
+  std::lock_guard lock(callbackMutex_);
+  syncs_.push_back({id, type, proc, user});
+  return id;
+}
+
+void Stream::Post(DWORD type, DWORD data) {
+  {
+    std::lock_guard lock(callbackMutex_);
+    if (callbackStopped_ || pending_.size() >= kMaxPending) return;
+    pending_.push_back({type, data});
+  }
+  audioEvents_.fetch_or(kEventPosted, std::memory_order_acq_rel);
+  audioEvents_.notify_all();
+}
+
+void Stream::PostFromAudio(AudioEvent event) {
+  // Lock-free: a futex wake, never a mutex, on the output thread.
+  audioEvents_.fetch_or(event, std::memory_order_acq_rel);
+  audioEvents_.notify_all();
+}
+
+bool Stream::RunGuarded(SYNCPROC* proc, HSYNC id, DWORD data, void* user) {
+  {
+    std::lock_guard gate(gate_);
+    if (freed) return false;
+  }
+  proc(id, handle, data, user);
+  return true;
+}
+
+void Stream::Status(const void* buffer, DWORD length) {
+  if (!statusProc) return;
+  {
+    std::lock_guard gate(gate_);
+    if (freed) return;
+  }
+  statusProc(buffer, length, statusUser);
+}
+
+void Stream::StartCallbacks(std::shared_ptr<Stream> self) {
+  std::thread([self = std::move(self)] { self->RunCallbacks(); }).detach();
+}
+
+void Stream::RunCallbacks() {
+  for (;;) {
+    // Audio events first (they are the time-critical ones), then queued syncs.
+    uint32_t events = audioEvents_.exchange(0, std::memory_order_acq_rel);
+    std::vector<Pending> batch;
+    if (events & kEventStall) batch.push_back({BASS_SYNC_STALL, 0});
+    if (events & kEventResume) batch.push_back({BASS_SYNC_STALL, 1});
+    std::vector<SyncEntry> syncs;
+    {
+      std::lock_guard lock(callbackMutex_);
+      if (callbackStopped_ || freed) return;
+      batch.insert(batch.end(), pending_.begin(), pending_.end());
+      pending_.clear();
+      syncs = syncs_;
+    }
+    if (events & kEventEnd) batch.push_back({BASS_SYNC_END, 0});
+    for (const Pending& event : batch) {
+      for (const SyncEntry& sync : syncs) {
+        if (sync.type != event.type) continue;
+        if (!RunGuarded(sync.proc, sync.id, event.data, sync.user)) return;
+      }
+      if (event.type == BASS_SYNC_END && (flags & BASS_STREAM_AUTOFREE)) {
+        FreeStream(handle);
+        return;
+      }
+    }
+    if (batch.empty() && events == 0) {
+      std::unique_lock lock(callbackMutex_);
+      if (callbackStopped_) return;
+      if (!pending_.empty()) continue;
+      lock.unlock();
+      // Sleeps until an event bit or a post arrives.
+      audioEvents_.wait(0, std::memory_order_acquire);
+    }
+  }
+}
+
+}  // namespace tw::engine

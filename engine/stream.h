@@ -1,0 +1,138 @@
+// One network stream: what its threads share.
+//
+// Threads of a stream: the network thread (HTTP, playlists, HLS, ICY metadata),
+// the decoder thread (FFmpeg into the PCM ring), the callback thread (syncs, in
+// order), plus API callers and the output thread (which only reads the PCM ring
+// and flips atomics). Each thread holds a shared_ptr, so the object lives until
+// the last of them lets go; a free marks it dead and returns without waiting.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/byte_queue.h"
+#include "engine/engine.h"
+#include "engine/history.h"
+#include "engine/pcm_ring.h"
+
+namespace tw::engine {
+
+enum class Phase : int {
+  kConnecting,  // BASS_StreamCreateURL has not returned yet
+  kReady,       // created, not started
+  kPlaying,     // mixed into the output
+  kStalled,     // started, but the decoded audio ran out; waiting to refill
+  kEnded,       // played out, failed or freed
+};
+
+// Event bits the output thread raises without locking.
+enum AudioEvent : uint32_t {
+  kEventStall = 1,
+  kEventResume = 2,
+  kEventEnd = 4,
+  kEventPosted = 0x40000000,  // a queued sync or a kill: only wakes the callback thread
+};
+
+struct SyncEntry {
+  HSYNC id;
+  DWORD type;
+  SYNCPROC* proc;
+  void* user;
+};
+
+class Stream {
+ public:
+  Stream(HSTREAM handle, std::string url, DWORD flags, DOWNLOADPROC* status, void* user,
+         int freq);
+  ~Stream();
+
+  const HSTREAM handle;
+  const std::string url;
+  const DWORD flags;
+  DOWNLOADPROC* const statusProc;
+  void* const statusUser;
+  const int freq;  // output rate the decoder resamples to
+
+  // --- Shared between the network and decoder threads --------------------------
+  ByteQueue network;
+  PcmRing pcm;
+  PlayedHistory history;  // what the output took from this stream
+
+  // Set by the network thread before the first byte is queued; the decoder waits
+  // for it. Guarded by mutex.
+  std::string contentType;
+  bool headersKnown = false;
+
+  // --- Life -------------------------------------------------------------------
+  std::atomic<bool> freed{false};
+  std::atomic<Phase> phase{Phase::kConnecting};
+  std::atomic<float> volume{1.0f};
+  std::atomic<bool> decodeFinished{false};  // the decoder wrote its last frame
+  std::atomic<int> endError{BASS_ERROR_ENDED};
+  // Frames the output needs buffered before it resumes after a stall.
+  std::atomic<std::size_t> restartFrames{0};
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  // Creation result, guarded by mutex: the decoder (or a failing network thread)
+  // settles it once.
+  bool settled = false;
+  int createError = BASS_OK;
+
+  // Settles creation: ok, or failed with error. Later calls do nothing.
+  void Settle(int error);
+
+  // Marks the stream dead: no callback starts after this returns, its threads stop
+  // on their own. Safe from any thread, also from the stream's own callbacks.
+  void Kill();
+
+  // --- Tags ---------------------------------------------------------------------
+  // Replaces a tag. Old texts stay allocated for a while, because a caller of
+  // BASS_ChannelGetTags on another thread may still be reading them.
+  void SetTag(DWORD type, std::string text);
+  const char* Tag(DWORD type);
+
+  // --- Callbacks ----------------------------------------------------------------
+  HSYNC AddSync(DWORD type, SYNCPROC* proc, void* user);
+  // Any thread but the output's: queues the syncs of this type with data.
+  void Post(DWORD type, DWORD data);
+  // Output thread: raises an event without locking.
+  void PostFromAudio(AudioEvent event);
+  // Network thread: a status line or data for the creator's DOWNLOADPROC; runs it
+  // at once on the calling thread unless the stream is dead.
+  void Status(const void* buffer, DWORD length);
+  // Starts the callback thread.
+  void StartCallbacks(std::shared_ptr<Stream> self);
+
+ private:
+  struct Pending {
+    DWORD type;
+    DWORD data;
+  };
+  void RunCallbacks();
+  bool RunGuarded(SYNCPROC* proc, HSYNC id, DWORD data, void* user);
+
+  std::mutex callbackMutex_;  // guards syncs_, pending_, callbackStopped_
+  std::vector<SyncEntry> syncs_;
+  std::deque<Pending> pending_;
+  std::atomic<uint32_t> audioEvents_{0};
+  bool callbackStopped_ = false;
+
+  // Held only to decide whether a callback may start, never while it runs.
+  std::mutex gate_;
+
+  std::mutex tagMutex_;
+  std::array<std::deque<std::string>, 5> tags_;  // by TagSlot(); newest last
+};
+
+// Bytes the network may run ahead of the decoder.
+inline constexpr std::size_t kNetworkBufferBytes = 512 * 1024;
+
+}  // namespace tw::engine
