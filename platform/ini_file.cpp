@@ -61,9 +61,8 @@ void SplitLines(std::string_view text, Add add) {
       add(text.substr(start), std::string_view());
       return;
     }
-    const size_t eol_length = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n'
-                                  ? 2
-                                  : 1;
+    const size_t eol_length =
+        text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1;
     add(text.substr(start, end - start), text.substr(end, eol_length));
     start = end + eol_length;
   }
@@ -169,7 +168,8 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key,
     const std::optional<std::string_view> line_key = LineKey(line.text);
     if (!line_key || !EqualNoCase(*line_key, key)) continue;
 
-    std::string_view value = TrimBlanks(std::string_view(line.text).substr(line.text.find('=') + 1));
+    std::string_view value =
+        TrimBlanks(std::string_view(line.text).substr(line.text.find('=') + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
       value = value.substr(1, value.size() - 2);
@@ -194,9 +194,7 @@ void IniFile::WriteString(std::string_view section_in, std::string_view key,
   // A key may span lines; all but the last are written as they are, and the last
   // is followed by "=" and the value.
   std::vector<std::string> key_lines;
-  SplitLines(key, [&](std::string_view text, std::string_view) {
-    key_lines.emplace_back(text);
-  });
+  SplitLines(key, [&](std::string_view text, std::string_view) { key_lines.emplace_back(text); });
   if (key_lines.empty() || (!key.empty() && (key.back() == '\r' || key.back() == '\n'))) {
     key_lines.emplace_back();
   }
@@ -287,6 +285,20 @@ bool IniFile::Save(std::string* error) {
   if (!WriteFileAtomically(path_, Serialize(), error)) return false;
   exists_ = true;
   return true;
+}
+
+void IniFile::EraseSection(std::string_view section) {
+  section = TrimBlanks(section);
+  std::vector<Line> kept;
+  kept.reserve(lines_.size());
+  bool erasing = false;  // lines before the first header belong to no section
+  for (Line& line : lines_) {
+    if (const std::optional<std::string_view> name = SectionName(line.text)) {
+      erasing = EqualNoCase(*name, section);
+    }
+    if (!erasing) kept.push_back(std::move(line));
+  }
+  lines_ = std::move(kept);
 }
 
 }  // namespace tw

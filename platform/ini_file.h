@@ -46,6 +46,10 @@ class IniFile {
   // The bytes Save would write.
   std::string Serialize() const;
 
+  // Removes every section of the name (any case) with all its lines, not just the
+  // first one reads see: a later one would surface once the first is gone.
+  void EraseSection(std::string_view section);
+
  private:
   struct Line {
     std::string text;  // UTF-8, without its line end

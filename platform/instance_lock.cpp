@@ -25,8 +25,7 @@ std::string LockFilePath(std::string_view name) {
 
 InstanceLock::InstanceLock(std::string_view name) {
   // The name becomes part of a path; one that could leave the folder is refused.
-  if (name.empty() || name == "." || name == ".." || name.find('/') != name.npos ||
-      name.find('\0') != name.npos) {
+  if (name.empty() || name.find('/') != name.npos || name.find('\0') != name.npos) {
     error_ = "Invalid lock name \"" + std::string(name) + "\"";
     return;
   }

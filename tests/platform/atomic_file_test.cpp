@@ -57,7 +57,9 @@ TEST(ReadWholeFile, ReadsBytesAndTellsMissingFromUnreadable) {
     EXPECT_EQ(ReadWholeFile(folder / c.name, &bytes, &error, &missing), c.ok) << c.name;
     EXPECT_EQ(missing, c.missing) << c.name;
     EXPECT_EQ(bytes, c.bytes) << c.name;
-    if (!c.ok) EXPECT_EQ(Contains(error, (folder / c.name).string()), "");
+    if (!c.ok) {
+      EXPECT_EQ(Contains(error, (folder / c.name).string()), "");
+    }
   }
 }
 
@@ -181,7 +183,9 @@ TEST(WriteFileAtomically, FailureLeavesOldFileAndNoTemporaryFile) {
     if (c.fault == Fault::ReadOnlyFolder || c.fault == Fault::DiskFull) {
       EXPECT_EQ(folder.Read("settings.ini"), old_bytes) << c.reason;
     }
-    if (c.fault == Fault::TargetIsFolder) EXPECT_TRUE(fs::is_directory(target));
+    if (c.fault == Fault::TargetIsFolder) {
+      EXPECT_TRUE(fs::is_directory(target));
+    }
   }
 }
 

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,23 +48,43 @@ class FileSizeLimit {
   bool lifted_ = false;
 };
 
-// Makes folder read-only (0555) for this thread. Root ignores permission bits,
-// so for root the capabilities that let it do so are dropped from the effective
-// set for as long as this lives (they stay permitted, so they can come back).
+// Root ignores permission bits; for root this drops, from this thread's
+// effective set, the capabilities that let it do so, while this lives. They
+// stay permitted, so they can come back.
+class WithoutPermissionOverride {
+ public:
+  WithoutPermissionOverride() {
+    if (geteuid() != 0) return;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    if (syscall(SYS_capget, &header, saved_) != 0) return;
+    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
+      reduced[cap / 32].effective &= ~(1u << (cap % 32));
+    }
+    dropped_ = syscall(SYS_capset, &header, reduced) == 0;
+  }
+  ~WithoutPermissionOverride() {
+    if (!dropped_) return;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    syscall(SYS_capset, &header, saved_);
+  }
+  WithoutPermissionOverride(const WithoutPermissionOverride&) = delete;
+  WithoutPermissionOverride& operator=(const WithoutPermissionOverride&) = delete;
+
+ private:
+  __user_cap_data_struct saved_[2]{};
+  bool dropped_ = false;
+};
+
+// Makes folder read-only (0555), in earnest even for root, while this lives.
 class ReadOnlyFolder {
  public:
   explicit ReadOnlyFolder(const std::filesystem::path& folder) : folder_(folder) {
     std::filesystem::permissions(folder_, std::filesystem::perms(0555));
-    if (geteuid() == 0 && Capabilities(&saved_)) {
-      __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-      for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
-        reduced[cap / 32].effective &= ~(1u << (cap % 32));
-      }
-      dropped_ = SetCapabilities(reduced);
-    }
+    override_.emplace();
   }
   ~ReadOnlyFolder() {
-    if (dropped_) SetCapabilities(saved_);
+    override_.reset();
     std::error_code ignored;
     std::filesystem::permissions(folder_, std::filesystem::perms(0755), ignored);
   }
@@ -84,18 +105,8 @@ class ReadOnlyFolder {
   }
 
  private:
-  static bool Capabilities(__user_cap_data_struct (*data)[2]) {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    return syscall(SYS_capget, &header, *data) == 0;
-  }
-  static bool SetCapabilities(__user_cap_data_struct* data) {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    return syscall(SYS_capset, &header, data) == 0;
-  }
-
   std::filesystem::path folder_;
-  __user_cap_data_struct saved_[2]{};
-  bool dropped_ = false;
+  std::optional<WithoutPermissionOverride> override_;
 };
 
 // The names in folder, for checking that nothing (a temporary file) was left.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,31 +81,19 @@ TEST(IniFile, ReadStringFindsFirstMatchIgnoringCase) {
     std::string value;
   };
   const Case cases[] = {
-      {"Main", "Volume", "80"},
-      {"MAIN", "volume", "80"},
-      {"main", "VOLUME", "80"},
-      {" Main ", "\tVolume ", "80"},
+      {"Main", "Volume", "80"},         {"MAIN", "volume", "80"},
+      {"main", "VOLUME", "80"},         {" Main ", "\tVolume ", "80"},
       {"Main", "Other", kFallback},  // only in the second [main], which never counts
-      {"Main", "Name", "Radio One"},
-      {"Main", "tabbed", "value"},
-      {"Main", "Quoted", "  spaced  "},
-      {"Main", "Single", "x"},
-      {"Main", "Mixed", "\"abc'"},
-      {"Main", "OneQuote", "\""},
-      {"Main", "TwoQuotes", ""},
-      {"Main", "Empty", ""},
-      {"Main", "Dup", "first"},
-      {"Main", "Hidden", kFallback},
-      {"Main", ";Hidden", kFallback},
-      {"Main", "; Indented", kFallback},
-      {"Main", "NoEquals", kFallback},
-      {"Main", "Equation", "b=c"},
-      {"Main", "k", kFallback},
-      {"Main", "", kFallback},
-      {"Spaced Section", "k", "v"},
-      {"SPACED SECTION", "K", "v"},
-      {"", "stray", kFallback},
-      {"Missing", "Volume", kFallback},
+      {"Main", "Name", "Radio One"},    {"Main", "tabbed", "value"},
+      {"Main", "Quoted", "  spaced  "}, {"Main", "Single", "x"},
+      {"Main", "Mixed", "\"abc'"},      {"Main", "OneQuote", "\""},
+      {"Main", "TwoQuotes", ""},        {"Main", "Empty", ""},
+      {"Main", "Dup", "first"},         {"Main", "Hidden", kFallback},
+      {"Main", ";Hidden", kFallback},   {"Main", "; Indented", kFallback},
+      {"Main", "NoEquals", kFallback},  {"Main", "Equation", "b=c"},
+      {"Main", "k", kFallback},         {"Main", "", kFallback},
+      {"Spaced Section", "k", "v"},     {"SPACED SECTION", "K", "v"},
+      {"", "stray", kFallback},         {"Missing", "Volume", kFallback},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ini.ReadString(c.section, c.key, kFallback), c.value)
@@ -132,11 +121,11 @@ TEST(IniFile, ValuesAreCutAt2047Characters) {
     size_t expected;
   };
   const Case cases[] = {
-      {"x", 2046, false, 2046},         {"x", 2047, false, 2047},
-      {"x", 2048, false, 2047},         {"x", 5000, false, 2047},
-      {"\u00E9", 2047, false, 2047},    {"\u00E9", 3000, false, 2047},
-      {"\u20AC", 2048, false, 2047},    {"\U0001F3B5", 2100, false, 2047},
-      {"x", 2047, true, 2047},          {"x", 2048, true, 2047},
+      {"x", 2046, false, 2046},      {"x", 2047, false, 2047},
+      {"x", 2048, false, 2047},      {"x", 5000, false, 2047},
+      {"\u00E9", 2047, false, 2047}, {"\u00E9", 3000, false, 2047},
+      {"\u20AC", 2048, false, 2047}, {"\U0001F3B5", 2100, false, 2047},
+      {"x", 2047, true, 2047},       {"x", 2048, true, 2047},
   };
   for (const Case& c : cases) {
     TempFolder folder;
@@ -328,8 +317,7 @@ TEST(IniFile, MultiLineKeyIsReplacedNotRepeated) {
       {"other case and blanks, LF",
        "[Favorites]\n ;VARNHOLT Tunewell Favorites File 0.1\n;converted with Plaintune 0.4 =x\n",
        "[Favorites]\n ;VARNHOLT Tunewell Favorites File 0.1\n;converted with Plaintune 0.4 =\n"},
-      {"first line differs",
-       "[Favorites]\r\n;Other File 0.1\r\n;converted with Plaintune 0.4=\r\n",
+      {"first line differs", "[Favorites]\r\n;Other File 0.1\r\n;converted with Plaintune 0.4=\r\n",
        "[Favorites]\r\n;Other File 0.1\r\n;converted with Plaintune 0.4=\r\n"
        ";Varnholt Tunewell Favorites File 0.1\r\n;converted with Plaintune 0.4=\r\n"},
       {"lines apart",
@@ -449,19 +437,40 @@ TEST(IniFile, FailedSaveLeavesOldFile) {
   }
 }
 
-// Catches an unreadable file taken as missing (and then replaced by a nearly
-// empty one on save) or an error that does not say which file.
-TEST(IniFile, UnreadableFileIsEmptyWithError) {
-  TempFolder folder;
-  fs::create_directory(folder / "a.ini");
-  IniFile ini(folder / "a.ini");
-  EXPECT_TRUE(Has(ini.error(), (folder / "a.ini").string())) << ini.error();
-  EXPECT_EQ(ini.ReadString("Main", "Volume", kFallback), kFallback);
-  ini.WriteString("Main", "Volume", "1");
-  std::string error;
-  EXPECT_FALSE(ini.Save(&error));
-  EXPECT_TRUE(Has(error, (folder / "a.ini").string())) << error;
-  EXPECT_TRUE(fs::is_directory(folder / "a.ini"));
+// Catches an unreadable file taken as missing, and then replaced on save by one
+// holding only the keys written since, or an error that does not name the file.
+TEST(IniFile, UnreadableFileIsEmptyWithErrorAndNotOverwritten) {
+  const std::string old_bytes = "[Main]\r\nVolume=80\r\nName=Radio One\r\n";
+  struct Case {
+    const char* what;
+    bool folder;  // else a file without read permission
+  };
+  for (const Case& c : {Case{"a folder", true}, Case{"no read permission", false}}) {
+    TempFolder folder;
+    const fs::path path = folder / "a.ini";
+    std::optional<IniFile> ini;
+    if (c.folder) {
+      fs::create_directory(path);
+      ini.emplace(path);
+    } else {
+      folder.Write("a.ini", old_bytes);
+      fs::permissions(path, fs::perms::none);
+      const test::WithoutPermissionOverride as_a_user;
+      ini.emplace(path);
+    }
+    EXPECT_TRUE(Has(ini->error(), path.string())) << c.what << ": " << ini->error();
+    EXPECT_EQ(ini->ReadString("Main", "Volume", kFallback), kFallback) << c.what;
+    ini->WriteString("Main", "Volume", "1");
+    std::string error;
+    EXPECT_FALSE(ini->Save(&error)) << c.what;
+    EXPECT_TRUE(Has(error, path.string())) << c.what << ": " << error;
+    if (c.folder) {
+      EXPECT_TRUE(fs::is_directory(path));
+    } else {
+      fs::permissions(path, fs::perms::owner_read);
+      EXPECT_EQ(folder.Read("a.ini"), old_bytes);
+    }
+  }
 }
 
 // Catches crashes, hangs and lost bytes on files that are not well-formed INI.
@@ -496,7 +505,9 @@ TEST(IniFile, SurvivesMalformedFiles) {
     folder.Write("a.ini", c.bytes);
     IniFile ini(folder / "a.ini");
     EXPECT_EQ(ini.error(), "") << c.what;
-    if (c.kept_as_read) EXPECT_TRUE(ini.Serialize() == c.bytes) << c.what;
+    if (c.kept_as_read) {
+      EXPECT_TRUE(ini.Serialize() == c.bytes) << c.what;
+    }
     ini.ReadString("s", "k", "");
     ini.ReadInteger("s", "big", 0);
     ini.WriteString("s", "k", "written");
@@ -509,6 +520,51 @@ TEST(IniFile, SurvivesMalformedFiles) {
     EXPECT_EQ(again.ReadString("S", "K", kFallback), "written") << c.what;
     EXPECT_EQ(again.ReadString("new", "key", kFallback), "value") << c.what;
   }
+}
+
+// Catches an erase that leaves a duplicate or differently cased section for the
+// next read to find, or takes lines of the neighbouring sections with it.
+TEST(IniFile, EraseSectionRemovesEveryCopy) {
+  struct {
+    const char* what;
+    std::string bytes;
+    const char* section;
+    std::string left;
+  } cases[] = {
+      {"middle", "[a]\r\nk=1\r\n[s]\r\nk=2\r\n; note\r\n\r\n[b]\r\nk=3\r\n", "s",
+       "[a]\r\nk=1\r\n[b]\r\nk=3\r\n"},
+      {"every copy, any case, blanks in the header",
+       "top=0\r\n[S]\r\nk=1\r\n[a]\r\nk=2\r\n  [ s ]  \r\nk=3\r\n[s]", "s",
+       "top=0\r\n[a]\r\nk=2\r\n"},
+      {"last, without a final line end", "[a]\r\nk=1\r\n[s]\r\nk=2", "s", "[a]\r\nk=1\r\n"},
+      {"missing section", "[a]\r\nk=1\r\n", "s", "[a]\r\nk=1\r\n"},
+      {"a key named like the section stays", "[a]\r\ns=1\r\n", "s", "[a]\r\ns=1\r\n"},
+      {"name given with blanks", "[a]\r\n[s]\r\nk=1\r\n", " S ", "[a]\r\n"},
+  };
+  for (const auto& c : cases) {
+    TempFolder folder;
+    folder.Write("a.ini", c.bytes);
+    IniFile ini(folder / "a.ini");
+    ini.EraseSection(c.section);
+    EXPECT_EQ(ini.Serialize(), c.left) << c.what;
+    EXPECT_EQ(ini.ReadString("s", "k", kFallback), kFallback) << c.what;
+  }
+}
+
+// Catches a section written after an erase landing inside another section, or
+// the erased keys coming back.
+TEST(IniFile, WriteAfterEraseStartsTheSectionAfresh) {
+  TempFolder folder;
+  folder.Write("a.ini", "[s]\r\nk=1\r\nold=2\r\n[a]\r\nk=3");
+  IniFile ini(folder / "a.ini");
+  ini.EraseSection("S");
+  ini.WriteString("s", "k", "new");
+  std::string error;
+  ASSERT_TRUE(ini.Save(&error)) << error;
+  EXPECT_EQ(folder.Read("a.ini"), "[a]\r\nk=3\r\n[s]\r\nk=new\r\n");
+  const IniFile again(folder / "a.ini");
+  EXPECT_EQ(again.ReadString("a", "k", kFallback), "3");
+  EXPECT_EQ(again.ReadString("s", "old", kFallback), kFallback);
 }
 
 }  // namespace

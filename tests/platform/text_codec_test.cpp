@@ -33,12 +33,11 @@ TEST(TextCodec, AnsiBytesMapToWindows1252Characters) {
     std::string utf8;
   };
   const Case cases[] = {
-      {0x00, "\0"s},          {0x41, "A"},          {0x7F, "\x7F"},
-      {0x80, "\u20AC"},       {0x81, "\xC2\x81"},   {0x82, "\u201A"},
-      {0x8A, "\u0160"},       {0x8D, "\xC2\x8D"},   {0x8F, "\xC2\x8F"},
-      {0x90, "\xC2\x90"},     {0x93, "\u201C"},     {0x99, "\u2122"},
-      {0x9D, "\xC2\x9D"},     {0x9F, "\u0178"},     {0xA0, "\u00A0"},
-      {0xE9, "\u00E9"},       {0xF6, "\u00F6"},     {0xFF, "\u00FF"},
+      {0x00, "\0"s},      {0x41, "A"},        {0x7F, "\x7F"},   {0x80, "\u20AC"},
+      {0x81, "\xC2\x81"}, {0x82, "\u201A"},   {0x8A, "\u0160"}, {0x8D, "\xC2\x8D"},
+      {0x8F, "\xC2\x8F"}, {0x90, "\xC2\x90"}, {0x93, "\u201C"}, {0x99, "\u2122"},
+      {0x9D, "\xC2\x9D"}, {0x9F, "\u0178"},   {0xA0, "\u00A0"}, {0xE9, "\u00E9"},
+      {0xF6, "\u00F6"},   {0xFF, "\u00FF"},
   };
   for (const Case& c : cases) {
     const std::string ansi(1, static_cast<char>(c.byte));
@@ -60,10 +59,10 @@ TEST(TextCodec, CharactersWithoutAnsiByteBecomeQuestionMarks) {
       {"Bj\u00F6rk \u20AC", true, "Bj\xF6rk \x80"},
       {"\u6771\u4EAC", false, "??"},
       {"a\U0001F3B5b", false, "a?b"},
-      {"\u0100", false, "?"},       // just above Latin-1, not in 1252
+      {"\u0100", false, "?"},            // just above Latin-1, not in 1252
       {"\u00C0\u0080", false, "\xC0?"},  // U+0080 is not one of the five kept C1 controls
-      {"x\xC3", false, "x?"},       // cut-off sequence
-      {"\xED\xA0\x80", false, "???"},  // encoded surrogate
+      {"x\xC3", false, "x?"},            // cut-off sequence
+      {"\xED\xA0\x80", false, "???"},    // encoded surrogate
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CanEncodeAnsi(c.utf8), c.encodable) << c.ansi;
@@ -82,29 +81,29 @@ TEST(TextCodec, Utf8Validity) {
       {"", true},
       {"plain ASCII", true},
       {"nul \0 inside"s, true},
-      {"\xC2\x80", true},            // U+0080, smallest two-byte
-      {"\xC3\xA9", true},            // é
-      {"\xE0\xA0\x80", true},        // U+0800, smallest three-byte
-      {"\xED\x9F\xBF", true},        // U+D7FF, just below the surrogates
-      {"\xEE\x80\x80", true},        // U+E000, just above them
-      {"\xEF\xBF\xBF", true},        // U+FFFF
-      {"\xF0\x90\x80\x80", true},    // U+10000, smallest four-byte
-      {"\xF4\x8F\xBF\xBF", true},    // U+10FFFF, the largest
-      {"\xC0\x80", false},           // overlong NUL
-      {"\xC1\xBF", false},           // overlong U+007F
-      {"\xE0\x80\x80", false},       // overlong
-      {"\xE0\x9F\xBF", false},       // overlong U+07FF
-      {"\xF0\x8F\xBF\xBF", false},   // overlong U+FFFF
-      {"\xED\xA0\x80", false},       // U+D800
-      {"\xED\xBF\xBF", false},       // U+DFFF
-      {"\xF4\x90\x80\x80", false},   // U+110000
+      {"\xC2\x80", true},           // U+0080, smallest two-byte
+      {"\xC3\xA9", true},           // é
+      {"\xE0\xA0\x80", true},       // U+0800, smallest three-byte
+      {"\xED\x9F\xBF", true},       // U+D7FF, just below the surrogates
+      {"\xEE\x80\x80", true},       // U+E000, just above them
+      {"\xEF\xBF\xBF", true},       // U+FFFF
+      {"\xF0\x90\x80\x80", true},   // U+10000, smallest four-byte
+      {"\xF4\x8F\xBF\xBF", true},   // U+10FFFF, the largest
+      {"\xC0\x80", false},          // overlong NUL
+      {"\xC1\xBF", false},          // overlong U+007F
+      {"\xE0\x80\x80", false},      // overlong
+      {"\xE0\x9F\xBF", false},      // overlong U+07FF
+      {"\xF0\x8F\xBF\xBF", false},  // overlong U+FFFF
+      {"\xED\xA0\x80", false},      // U+D800
+      {"\xED\xBF\xBF", false},      // U+DFFF
+      {"\xF4\x90\x80\x80", false},  // U+110000
       {"\xF5\x80\x80\x80", false},
       {"\xF8\x88\x80\x80\x80", false},  // five-byte form
       {"\xFF", false},
-      {"\x80", false},               // continuation without a lead
-      {"abc\xC3", false},            // cut off at the end
+      {"\x80", false},     // continuation without a lead
+      {"abc\xC3", false},  // cut off at the end
       {"\xE2\x82", false},
-      {"\xC3\x41", false},           // lead followed by no continuation
+      {"\xC3\x41", false},  // lead followed by no continuation
       {"\xE2\x28\xA1", false},
   };
   for (const Case& c : cases) {
@@ -136,7 +135,7 @@ TEST(TextCodec, DecodeTextPicksEncodingByByteOrderMark) {
       {"\xFF\xFEk\0x"s, TextEncoding::Utf16LE, "k\uFFFD"},  // odd byte count
       {"\xFE\xFF\0"s, TextEncoding::Utf16BE, "\uFFFD"},
       {"\xFF\xFE\x00\xD8k\0"s, TextEncoding::Utf16LE, "\uFFFDk"},  // unpaired high surrogate
-      {"\xFE\xFF\xDC\x00"s, TextEncoding::Utf16BE, "\uFFFD"},       // unpaired low surrogate
+      {"\xFE\xFF\xDC\x00"s, TextEncoding::Utf16BE, "\uFFFD"},      // unpaired low surrogate
   };
   for (const Case& c : cases) {
     const DecodedText decoded = DecodeText(c.bytes);
@@ -182,8 +181,8 @@ TEST(TextCodec, EngineTextIsUtf8WhenValidElseWindows1252) {
       {"Bj\xF6rk", "Bj\u00F6rk"},
       {"Bj\xC3\xB6rk", "Bj\u00F6rk"},
       {"\x93Hello\x94 \x96 live", "\u201CHello\u201D \u2013 live"},
-      {"caf\xC3", "caf\u00C3"},                 // cut-off UTF-8 is not UTF-8
-      {"\xC0\xAE", "\u00C0\u00AE"},             // overlong is not UTF-8 either
+      {"caf\xC3", "caf\u00C3"},      // cut-off UTF-8 is not UTF-8
+      {"\xC0\xAE", "\u00C0\u00AE"},  // overlong is not UTF-8 either
       {"\xE2\x82\xAC 5", "\u20AC 5"},
   };
   for (const Case& c : cases) {
@@ -216,7 +215,9 @@ TEST(TextCodec, Utf16Conversions) {
   const Case to_utf16[] = {
       {u"\u00E9\u20AC", "\u00E9\u20AC"},
       {u"\U0001F600", "\U0001F600"},
-      {u"a\uFFFDb", "a\xFF" "b"},
+      {u"a\uFFFDb",
+       "a\xFF"
+       "b"},
       {u"\uFFFD\uFFFD\uFFFD", "\xED\xA0\x80"},  // each byte of a broken sequence
       {u"x\uFFFD\uFFFD", "x\xF0\x9F"},
   };

@@ -1,0 +1,35 @@
+#include "platform/program_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/temp_folder.h"
+
+namespace tw {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Catches the current directory (or a relative path that depends on it) taken
+// for the program's folder.
+TEST(ProgramFolder, IsTheFolderOfTheRunningProgramWhereverWeRun) {
+  test::TempFolder elsewhere;
+  const fs::path old_current = fs::current_path();
+  fs::current_path(elsewhere.path());
+  const fs::path folder = ProgramFolder();
+  fs::current_path(old_current);
+
+  ASSERT_TRUE(folder.is_absolute()) << folder;
+  ASSERT_TRUE(fs::is_directory(folder)) << folder;
+  EXPECT_FALSE(fs::equivalent(folder, elsewhere.path()));
+  bool holds_this_program = false;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    std::error_code ignored;
+    if (fs::equivalent(entry.path(), "/proc/self/exe", ignored)) holds_this_program = true;
+  }
+  EXPECT_TRUE(holds_this_program) << folder;
+}
+
+}  // namespace
+}  // namespace tw
