@@ -106,7 +106,9 @@ struct Fetch {
 
   // Called with the first body bytes (or at the end of a short body).
   bool Decide() {
-    kind = ConfigNetPlaylist() ? DetectPlaylist(contentType, url, sniff) : PlaylistKind::kNone;
+    kind = DetectPlaylist(contentType, url, sniff);
+    // HLS is a stream format; other playlists are followed only when asked to.
+    if (kind != PlaylistKind::kHls && !ConfigNetPlaylist()) kind = PlaylistKind::kNone;
     std::string first = std::move(sniff);
     sniff.clear();
     if (kind != PlaylistKind::kNone) {
@@ -176,9 +178,9 @@ int Play(Stream& stream, const std::string& url, int depth, bool* gotAudio) {
   }
   if (result.error != BASS_OK) return result.error;
   if (fetch.mode != Mode::kPlaylist) return BASS_ERROR_FILEFORM;
-  if (fetch.kind == PlaylistKind::kHls) return BASS_ERROR_FILEFORM;  // not yet
-  if (depth >= kMaxPlaylistDepth) return BASS_ERROR_PLAYLIST;
   const std::string base = result.finalUrl.empty() ? url : result.finalUrl;
+  if (fetch.kind == PlaylistKind::kHls) return PlayHls(stream, fetch.playlist, base, gotAudio);
+  if (depth >= kMaxPlaylistDepth) return BASS_ERROR_PLAYLIST;
   int error = BASS_ERROR_PLAYLIST;
   for (const std::string& entry : ParsePlaylist(fetch.kind, fetch.playlist, base)) {
     error = Play(stream, entry, depth + 1, gotAudio);

@@ -132,7 +132,9 @@ class Stream {
   std::array<std::deque<std::string>, 5> tags_;  // by TagSlot(); newest last
 };
 
-// Bytes the network may run ahead of the decoder.
-inline constexpr std::size_t kNetworkBufferBytes = 512 * 1024;
+// Bytes the network may run ahead of the decoder. Small, because the decoded
+// buffer does the buffering, and metadata read from the network leads what is
+// heard by everything queued in between.
+inline constexpr std::size_t kNetworkBufferBytes = 64 * 1024;
 
 }  // namespace tw::engine

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/stream.h"
@@ -21,5 +22,9 @@ bool FreeStream(DWORD handle);
 // Thread bodies.
 void RunNetwork(std::shared_ptr<Stream> stream);
 void RunDecoder(std::shared_ptr<Stream> stream);
+
+// Network thread: plays the HLS playlist `text` fetched from url. Returns as Play
+// in net_source.cpp does; *gotAudio tells whether any audio was queued.
+int PlayHls(Stream& stream, std::string text, std::string url, bool* gotAudio);
 
 }  // namespace tw::engine
