@@ -9,9 +9,11 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTimer>
 
 #include "app/message_box.h"
+#include "app/playback.h"
 #include "app/process_exit.h"
 #include "app/radio_status.h"
 #include "app/radio_txt.h"
@@ -124,17 +126,27 @@ void TForm1::CreateControls() {
     FitWidth(control);
   }
 
-  // Their work (the oscilloscope and the tray tick) arrives with those features;
-  // until then the timers exist but do not wake the program.
   TimerRender = new QTimer(this);
   TimerRender->setObjectName("TimerRender");
   TimerRender->setInterval(33);
+  connect(TimerRender, &QTimer::timeout, this, [this] { TimerRenderTimer(); });
+  TimerRender->start();
+  MonitorTimer = new QTimer(this);
+  MonitorTimer->setObjectName("MonitorTimer");
+  connect(MonitorTimer, &QTimer::timeout, this, [this] { MonitorTick(); });
+  // The tray tick arrives with the tray icon; until then Timer1 does not wake the
+  // program.
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
   Timer1->setInterval(20000);
 
   for (QWidget* w : findChildren<QWidget*>()) w->setAccessibleName(w->objectName());
 
+  connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+  connect(ListBox1, &QListWidget::itemDoubleClicked, this, [this] { Button1Click(); });
+  connect(ComboBox1, &QComboBox::activated, this, [this](int row) { ComboBox1Change(row); });
+  connect(ScrollBar1, &QScrollBar::valueChanged, this,
+          [this](int position) { ScrollBar1Scroll(position); });
   connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
   connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
 }
@@ -168,7 +180,11 @@ void TForm1::FormCreate() {
   if (settings_.last >= 0 && settings_.last < ListBox1->count()) {
     ListBox1->setCurrentRow(settings_.last);
   }
-  ScrollBar1->setValue(settings_.VolumeBarPosition());
+  {
+    // Not a user's scroll: the label shows the volume only once the engine runs.
+    QSignalBlocker quiet(ScrollBar1);
+    ScrollBar1->setValue(settings_.VolumeBarPosition());
+  }
 
   tw::SetRadioStatusTarget(this);
 
@@ -197,15 +213,18 @@ void TForm1::FormCreate() {
   BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
   for (const char16_t* plugin : kPlugins) BASS_PluginLoad(plugin, BASS_UNICODE);
   FillDeviceList();
-  // The oscilloscope, auto-play of the last station and start in the tray come
-  // with their features.
+  // The oscilloscope and start in the tray come with their features.
   started_ = true;
+  // 257 auto-plays too (low 8 bits), 2 does not.
+  if (settings_.autoPlayFlag == 1) Button1Click();
 }
 
 void TForm1::FormDestroy() {
   if (!started_ || destroyed_) return;
   destroyed_ = true;
   tw::SetRadioStatusTarget(nullptr);
+  MonitorTimer->stop();
+  TimerRender->stop();
   text.clear();
 
   tw::SettingsToWrite out;
@@ -296,4 +315,90 @@ void TForm1::Button3Click() {
                       "developers - https://github.com/tunewell/tunewell",
                       {},
                       tw::BoxIcon::None});
+}
+
+void TForm1::Button1Click() {
+  if (BASS_ChannelIsActive(tw::CurrentStream) == BASS_ACTIVE_PLAYING) {
+    StopPlayback();
+    return;
+  }
+  if (tw::ConnectInProgress) {
+    QApplication::beep();
+    return;
+  }
+  const int row = ListBox1->currentRow();
+  if (row < 0 || static_cast<std::size_t>(row) >= text.size()) return;
+  Button1->setText("&Stop");
+  Button1->setIcon(ImageList1[1]);
+  // A row without a URL only turns the button into Stop.
+  if (text[static_cast<std::size_t>(row)].empty()) return;
+  playingName_ = ListBox1->item(row)->text();
+  tw::StartConnectWorker(text[static_cast<std::size_t>(row)]);
+}
+
+void TForm1::StopPlayback() {
+  BASS_StreamFree(tw::CurrentStream);
+  Label4->clear();
+  Label3->clear();
+  Label5->clear();
+  Button1->setText("&Play");
+  Button1->setIcon(ImageList1[0]);
+}
+
+void TForm1::StartMonitor(int periodMs) { MonitorTimer->start(periodMs); }
+
+void TForm1::StopMonitor() { MonitorTimer->stop(); }
+
+void TForm1::MonitorTick() {
+  const HSTREAM stream = tw::CurrentStream;
+  if (BASS_ChannelIsActive(stream) == BASS_ACTIVE_PLAYING) {
+    MonitorTimer->stop();
+    // Servers without an "icy-name" (HLS, plain HTTP) would leave "connecting..."
+    // or "buffering..." on screen while the stream plays: show the station's
+    // name from the list instead.
+    if (!tw::SendHeaderWalk()) Label4->setText(playingName_);
+    tw::UpdateTitle();
+    return;
+  }
+  if (static_cast<int64_t>(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFERING)) > 0) {
+    const QWORD left = BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFERING);
+    RadioStatus(tw::kStatusBuffering, 100 - static_cast<int32_t>(left & 0xFFFFFFFF),
+                BASS_ErrorGetCode());
+  }
+}
+
+void TForm1::ComboBox1Change(int row) {
+  const HSTREAM stream = tw::CurrentStream;
+  const DWORD active = BASS_ChannelIsActive(stream);
+  if (active == BASS_ACTIVE_PLAYING || active == BASS_ACTIVE_STALLED) {
+    // The playing stream moves to the new device and keeps its volume; a device
+    // that cannot be opened leaves it where it was.
+    if (!BASS_ChannelSetDevice(stream, static_cast<DWORD>(row))) {
+      Label5->setText(QString("Can't open %1 (error code: %2)")
+                          .arg(ComboBox1->itemText(row))
+                          .arg(BASS_ErrorGetCode()));
+    }
+    BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, static_cast<float>(ScrollBar1->value()) / 100);
+    return;
+  }
+  const int previous = static_cast<int>(BASS_GetDevice());
+  BASS_Free();
+  BASS_SetConfig(BASS_CONFIG_FLOATDSP, 1);
+  if (!BASS_Init(row, 44100, BASS_DEVICE_3D, nullptr, nullptr)) {
+    const int error = BASS_ErrorGetCode();
+    BASS_Init(previous, 44100, BASS_DEVICE_3D, nullptr, nullptr);
+    Label5->setText(QString("Can't open %1 (error code: %2)").arg(ComboBox1->itemText(row)).arg(error));
+  }
+}
+
+void TForm1::ScrollBar1Scroll(int position) {
+  BASS_ChannelSetAttribute(tw::CurrentStream, BASS_ATTRIB_VOL, static_cast<float>(position) / 100);
+  ShowVolume();
+}
+
+void TForm1::TimerRenderTimer() {
+  const HSTREAM stream = tw::CurrentStream;
+  if (BASS_ChannelIsActive(stream) != BASS_ACTIVE_PLAYING) return;
+  // A newly connected stream takes the bar's volume within one tick.
+  BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, static_cast<float>(ScrollBar1->value()) / 100);
 }

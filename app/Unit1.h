@@ -44,6 +44,17 @@ class TForm1 : public QWidget {
   void LoadStations();
   void FillDeviceList();
 
+  // Playback.
+  void Button1Click();
+  void StopPlayback();
+  void ComboBox1Change(int row);
+  void ScrollBar1Scroll(int position);
+  void TimerRenderTimer();
+  // MonitorTimer, UI thread only (other threads go through tw::StartMonitorTimer).
+  void StartMonitor(int periodMs);
+  void StopMonitor();
+  void MonitorTick();
+
   // True when start-up asked the program to quit once its message loop runs.
   bool quitRequested() const { return quitRequested_; }
   const std::filesystem::path& programFolder() const { return folder_; }
@@ -68,6 +79,7 @@ class TForm1 : public QWidget {
   QPushButton* Button4;
   QTimer* TimerRender;
   QTimer* Timer1;
+  QTimer* MonitorTimer;
   QList<QIcon> ImageList1;
 
   // The URL of each station row.
@@ -88,4 +100,5 @@ class TForm1 : public QWidget {
   bool started_ = false;
   bool destroyed_ = false;
   bool quitRequested_ = false;
+  QString playingName_;  // the list's name of the station last started
 };

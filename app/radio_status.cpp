@@ -30,3 +30,30 @@ void SendRadioStatus(int code, intptr_t value) {
 }
 
 }  // namespace tw
+
+namespace tw {
+
+namespace {
+
+template <typename Fn>
+void OnUiThread(Fn fn) {
+  TForm1* form = g_target.load();
+  if (!form) return;
+  if (QThread::currentThread() == form->thread()) {
+    fn(form);
+  } else {
+    QMetaObject::invokeMethod(form, [form, fn] { fn(form); }, Qt::QueuedConnection);
+  }
+}
+
+}  // namespace
+
+void StartMonitorTimer(int periodMs) {
+  OnUiThread([periodMs](TForm1* form) { form->StartMonitor(periodMs); });
+}
+
+void StopMonitorTimer() {
+  OnUiThread([](TForm1* form) { form->StopMonitor(); });
+}
+
+}  // namespace tw

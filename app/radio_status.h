@@ -19,4 +19,9 @@ void SetRadioStatusTarget(TForm1* form);
 // codes are per thread. Does nothing when no window is set.
 void SendRadioStatus(int code, intptr_t value);
 
+// The window's MonitorTimer, from any thread: directly on the UI thread, else
+// posted to it, which keeps the order with this thread's status sends.
+void StartMonitorTimer(int periodMs);
+void StopMonitorTimer();
+
 }  // namespace tw

@@ -46,6 +46,9 @@ void CloseOnTerminateSignals(QWidget* window) {
     char byte;
     ssize_t ignored = ::read(g_signalPipe[0], &byte, 1);
     (void)ignored;
+    // Open boxes close too: a box waiting for the user must not keep the
+    // program from ending.
+    QApplication::closeAllWindows();
     window->close();
   });
 }

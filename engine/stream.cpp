@@ -159,6 +159,8 @@ void Stream::RunCallbacks() {
     }
     if (events & kEventEnd) batch.push_back({BASS_SYNC_END, 0});
     for (const Pending& event : batch) {
+      // An end sync finds why the stream ended as its thread's engine error.
+      SetError(event.type == BASS_SYNC_END ? endError.load() : BASS_OK);
       for (const SyncEntry& sync : syncs) {
         if (sync.type != event.type) continue;
         if (!RunGuarded(sync.proc, sync.id, event.data, sync.user)) return;

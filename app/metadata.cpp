@@ -1,0 +1,91 @@
+#include "app/metadata.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace tw {
+
+namespace {
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// Calls fn for each entry of a NUL-separated list ended by an empty string.
+template <typename Fn>
+void ForEachEntry(const char* list, Fn fn) {
+  for (const char* entry = list; entry && *entry; entry += std::strlen(entry) + 1) fn(entry);
+}
+
+}  // namespace
+
+std::vector<StatusSend> HeaderWalk(const char* headers) {
+  std::vector<StatusSend> sends;
+  ForEachEntry(headers, [&](std::string_view entry) {
+    if (entry.starts_with("icy-name:")) {
+      sends.push_back({3, std::string(entry.substr(9))});
+    } else if (entry.starts_with("icy-br:")) {
+      sends.push_back({4, "bitrate: " + std::string(entry.substr(7))});
+    }
+  });
+  return sends;
+}
+
+std::optional<std::string> TitleFromMetadata(const std::string& block) {
+  constexpr std::string_view kKey = "StreamTitle=";
+  const std::size_t key = block.find(kKey);
+  if (key == std::string::npos) return std::nullopt;
+  const std::size_t value = key + kKey.size();
+  if (value >= block.size() || block[value] != '\'') {
+    // No opening quote: the value runs to the next ";".
+    const std::size_t end = block.find(';', value);
+    return block.substr(value, end == std::string::npos ? std::string::npos : end - value);
+  }
+  const std::size_t start = value + 1;
+  std::size_t end = block.find("';", start);
+  if (end == std::string::npos) {
+    end = block.rfind('\'');
+    if (end < start) end = block.size();  // only the opening quote
+  }
+  return block.substr(start, end - start);
+}
+
+std::string TitleFromOggComments(const char* comments) {
+  std::optional<std::string> artist, title;
+  ForEachEntry(comments, [&](std::string_view entry) {
+    const std::size_t equals = entry.find('=');
+    if (equals == std::string_view::npos) return;
+    const std::string_view name = entry.substr(0, equals);
+    const std::string_view value = entry.substr(equals + 1);
+    if (!artist && EqualsNoCase(name, "artist")) artist = std::string(value);
+    if (!title && EqualsNoCase(name, "title")) title = std::string(value);
+  });
+  if (artist) return *artist + " - " + title.value_or("");
+  return title.value_or("");
+}
+
+std::string TitleFromExtinf(const std::string& extinf) {
+  const std::size_t comma = extinf.find(',');
+  return comma == std::string::npos ? extinf : extinf.substr(comma + 1);
+}
+
+std::vector<std::string> TitleSends(const char* metadata, const char* ogg, const char* extinf) {
+  std::vector<std::string> sends;
+  if (metadata) {
+    std::optional<std::string> title = TitleFromMetadata(metadata);
+    if (!title) return sends;
+    sends.push_back(std::move(*title));
+  } else if (ogg) {
+    sends.push_back(TitleFromOggComments(ogg));
+    return sends;
+  }
+  if (extinf && *extinf) sends.push_back(TitleFromExtinf(extinf));
+  return sends;
+}
+
+}  // namespace tw
