@@ -18,6 +18,8 @@
 #include "app/radio_status.h"
 #include "app/radio_txt.h"
 #include "app/glyphs.h"
+#include "vis/osc_vis.h"
+#include "vis/paint_box.h"
 #include "app/station_list.h"
 #include "app/status_display.h"
 #include "engine/engine.h"
@@ -92,7 +94,7 @@ void TForm1::CreateControls() {
 
   Label1 = Place(new QLabel("Sender:", this), "Label1", {40, 27, 39, 15});
   Label2 = Place(new QLabel("Volume:", this), "Label2", {175, 8, 43, 15});
-  PaintFrame = Place(new QWidget(this), "PaintFrame", {40, 367, 265, 73});
+  PaintFrame = Place(new TPaintBox(this), "PaintFrame", {40, 367, 265, 73});
 
   ListBox1 = Place(new QListWidget(this), "ListBox1", {40, 48, 329, 201});
   ListBox1->setUniformItemSizes(true);
@@ -213,7 +215,8 @@ void TForm1::FormCreate() {
   BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
   for (const char16_t* plugin : kPlugins) BASS_PluginLoad(plugin, BASS_UNICODE);
   FillDeviceList();
-  // The oscilloscope and start in the tray come with their features.
+  Scope = std::make_unique<TOcilloScope>(PaintFrame->width(), PaintFrame->height());
+  // Start in the tray comes with the tray icon.
   started_ = true;
   // 257 auto-plays too (low 8 bits), 2 does not.
   if (settings_.autoPlayFlag == 1) Button1Click();
@@ -399,6 +402,10 @@ void TForm1::ScrollBar1Scroll(int position) {
 void TForm1::TimerRenderTimer() {
   const HSTREAM stream = tw::CurrentStream;
   if (BASS_ChannelIsActive(stream) != BASS_ACTIVE_PLAYING) return;
+  // The last trace stays on screen when the stream stops or stalls.
+  TWaveData wave{};  // a failed request draws silence, not stack garbage
+  BASS_ChannelGetData(stream, wave.data(), 2048);
+  if (Scope) Scope->Draw(PaintFrame, wave, 0, 50);
   // A newly connected stream takes the bar's volume within one tick.
   BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, static_cast<float>(ScrollBar1->value()) / 100);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ class QListWidget;
 class QPushButton;
 class QScrollBar;
 class QTimer;
+class TOcilloScope;
+class TPaintBox;
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -62,7 +65,7 @@ class TForm1 : public QWidget {
   // Controls, named as in the window's layout.
   QLabel* Label1;
   QLabel* Label2;
-  QWidget* PaintFrame;
+  TPaintBox* PaintFrame;
   QListWidget* ListBox1;
   QGroupBox* GroupBox2;
   QLabel* Label3;
@@ -81,6 +84,8 @@ class TForm1 : public QWidget {
   QTimer* Timer1;
   QTimer* MonitorTimer;
   QList<QIcon> ImageList1;
+  // The oscilloscope of PaintFrame, created at start-up.
+  std::unique_ptr<TOcilloScope> Scope;
 
   // The URL of each station row.
   std::vector<std::string> text;

@@ -22,6 +22,7 @@
 #include "app/radio_status.h"
 #include "engine/engine.h"
 #include "tests/support/temp_folder.h"
+#include "vis/paint_box.h"
 
 namespace tw {
 namespace {

@@ -1,0 +1,33 @@
+// The surface the oscilloscope's frames are shown on.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+class TPaintBox : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TPaintBox(QWidget* parent = nullptr);
+
+  // Replaces the box's pixels from the top-left corner with Frame's, clipped to
+  // the smaller of the two, and schedules a repaint. With a frame in the box's
+  // own format and no other holder of the box's image this copies rows and
+  // allocates nothing.
+  void SetFrame(const QImage& Frame);
+
+  // What the box shows: the last frame, kept across repaints so the trace stays
+  // on screen after Stop or while a stream stalls. Transparent (the window's
+  // background shows through) where no frame has been put yet.
+  const QImage& Image() const { return image_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  // Gives the image the widget's size, keeping the overlapping pixels.
+  void FitImage();
+
+  QImage image_;
+};
