@@ -12,19 +12,19 @@
 #include <QSignalBlocker>
 #include <QTimer>
 
+#include "app/glyphs.h"
 #include "app/message_box.h"
 #include "app/playback.h"
 #include "app/process_exit.h"
 #include "app/radio_status.h"
 #include "app/radio_txt.h"
-#include "app/glyphs.h"
-#include "vis/osc_vis.h"
-#include "vis/paint_box.h"
 #include "app/station_list.h"
 #include "app/status_display.h"
 #include "engine/engine.h"
 #include "platform/ini_file.h"
 #include "platform/text_codec.h"
+#include "vis/osc_vis.h"
+#include "vis/paint_box.h"
 
 namespace {
 
@@ -154,8 +154,8 @@ void TForm1::CreateControls() {
 }
 
 void TForm1::SetTabOrder() {
-  QWidget* order[] = {ListBox1,  Button1,   ScrollBar1, ComboBox1, Button2, Button3,
-                      CheckBox1, CheckBox2, CheckBox3,  Button4};
+  QWidget* order[] = {ListBox1, Button1,   ScrollBar1, ComboBox1, Button2,
+                      Button3,  CheckBox1, CheckBox2,  CheckBox3, Button4};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -191,8 +191,8 @@ void TForm1::FormCreate() {
   tw::SetRadioStatusTarget(this);
 
   if ((BASS_GetVersion() >> 16) != BASSVERSION) {
-    tw::ShowMessageBox({nullptr, "An incorrect version of BASS.DLL was loaded", {},
-                        BoxIcon::Error});
+    tw::ShowMessageBox(
+        {nullptr, "An incorrect version of BASS.DLL was loaded", {}, BoxIcon::Error});
     tw::ExitProcessNow(0);
   }
   if ((BASS_FX_GetVersion() >> 16) != BASSVERSION) {
@@ -259,9 +259,10 @@ void TForm1::ImportStations() {
       tw::ShowMessageBox({this, tw::kRadioTxtFormatError, {}, tw::BoxIcon::None});
       tw::ExitProcessNow(0);
     case Outcome::WriteFailed:
-      tw::ShowMessageBox({this, QString(tw::kRadioTxtFormatError) + "\r\n\r\n" +
-                                    FromUtf8(result.error),
-                          {}, tw::BoxIcon::None});
+      tw::ShowMessageBox({this,
+                          QString(tw::kRadioTxtFormatError) + "\r\n\r\n" + FromUtf8(result.error),
+                          {},
+                          tw::BoxIcon::None});
       tw::ExitProcessNow(0);
   }
 }
@@ -381,7 +382,8 @@ void TForm1::ComboBox1Change(int row) {
                           .arg(ComboBox1->itemText(row))
                           .arg(BASS_ErrorGetCode()));
     }
-    BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, static_cast<float>(ScrollBar1->value()) / 100);
+    BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL,
+                             static_cast<float>(ScrollBar1->value()) / 100);
     return;
   }
   const int previous = static_cast<int>(BASS_GetDevice());
@@ -390,7 +392,8 @@ void TForm1::ComboBox1Change(int row) {
   if (!BASS_Init(row, 44100, BASS_DEVICE_3D, nullptr, nullptr)) {
     const int error = BASS_ErrorGetCode();
     BASS_Init(previous, 44100, BASS_DEVICE_3D, nullptr, nullptr);
-    Label5->setText(QString("Can't open %1 (error code: %2)").arg(ComboBox1->itemText(row)).arg(error));
+    Label5->setText(
+        QString("Can't open %1 (error code: %2)").arg(ComboBox1->itemText(row)).arg(error));
   }
 }
 

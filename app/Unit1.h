@@ -2,14 +2,13 @@
 // device, options and buttons. Handlers stay short and call plain functions.
 #pragma once
 
+#include <QList>
+#include <QWidget>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <QList>
-#include <QWidget>
 
 #include "app/settings.h"
 

@@ -2,9 +2,8 @@
 // build of the player) can answer boxes instead of a person.
 #pragma once
 
-#include <functional>
-
 #include <QString>
+#include <functional>
 
 class QWidget;
 

@@ -74,8 +74,8 @@ void ConnectWorker(std::string url) {
 
 void StatusProc(const void* buffer, DWORD length, void* user) {
   // Header lines of the newest request only; audio data is not shown.
-  if (buffer && length == 0 && static_cast<int32_t>(reinterpret_cast<intptr_t>(user)) ==
-                                   RequestNumber.load()) {
+  if (buffer && length == 0 &&
+      static_cast<int32_t>(reinterpret_cast<intptr_t>(user)) == RequestNumber.load()) {
     SendRadioStatus(kStatusServerLine, reinterpret_cast<intptr_t>(buffer));
   }
 }
@@ -106,7 +106,9 @@ bool SendHeaderWalk() {
 void UpdateTitle() {
   const HSTREAM stream = CurrentStream;
   // Copies first: the engine may replace its tags while the sends wait.
-  auto copy = [](const char* text) { return text ? std::optional<std::string>(text) : std::nullopt; };
+  auto copy = [](const char* text) {
+    return text ? std::optional<std::string>(text) : std::nullopt;
+  };
   const char* metaText = BASS_ChannelGetTags(stream, BASS_TAG_META);
   std::optional<std::string> meta = copy(metaText);
   std::optional<std::string> ogg;

@@ -1,9 +1,8 @@
 #include "app/radio_status.h"
 
-#include <atomic>
-
 #include <QMetaObject>
 #include <QThread>
+#include <atomic>
 
 #include "app/Unit1.h"
 #include "engine/engine.h"
@@ -42,7 +41,8 @@ void OnUiThread(Fn fn) {
   if (QThread::currentThread() == form->thread()) {
     fn(form);
   } else {
-    QMetaObject::invokeMethod(form, [form, fn] { fn(form); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        form, [form, fn] { fn(form); }, Qt::QueuedConnection);
   }
 }
 

@@ -1,12 +1,12 @@
 #include "app/run_tunewell.h"
 
-#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <csignal>
 
 #include "app/Sdoppelt.h"
 #include "app/Unit1.h"

@@ -13,13 +13,13 @@ namespace tw {
 inline constexpr const char* kSettingsFileName = "radio_config.cfg";
 
 struct StoredSettings {
-  bool noHint = false;          // "No hint in the tray"
-  bool startTray = false;       // "Start in system tray"
-  bool playLast = false;        // "Play last sender" box
-  uint8_t autoPlayFlag = 0;     // low 8 bits of PlayLast: start-up plays when 1
-  uint8_t startupVolume = 48;   // low 8 bits of VOLUME
-  int32_t last = 1;             // station row; -1 is read as 0
-  int32_t device = 0;           // engine device; -1 selects the first row
+  bool noHint = false;         // "No hint in the tray"
+  bool startTray = false;      // "Start in system tray"
+  bool playLast = false;       // "Play last sender" box
+  uint8_t autoPlayFlag = 0;    // low 8 bits of PlayLast: start-up plays when 1
+  uint8_t startupVolume = 48;  // low 8 bits of VOLUME
+  int32_t last = 1;            // station row; -1 is read as 0
+  int32_t device = 0;          // engine device; -1 selects the first row
   int VolumeBarPosition() const { return startupVolume > 100 ? 100 : startupVolume; }
 };
 

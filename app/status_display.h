@@ -10,20 +10,20 @@
 namespace tw {
 
 enum StatusCode : int {
-  kStatusConnecting = 0,  // value unused
-  kStatusNotPlaying = 1,  // value unused; shows the "Can't play the stream" box
-  kStatusBuffering = 2,   // value: percentage done
-  kStatusStationName = 3, // value: text
-  kStatusBitRate = 4,     // value: text
-  kStatusTitle = 7,       // value: text
-  kStatusServerLine = 8,  // value: text
+  kStatusConnecting = 0,   // value unused
+  kStatusNotPlaying = 1,   // value unused; shows the "Can't play the stream" box
+  kStatusBuffering = 2,    // value: percentage done
+  kStatusStationName = 3,  // value: text
+  kStatusBitRate = 4,      // value: text
+  kStatusTitle = 7,        // value: text
+  kStatusServerLine = 8,   // value: text
 };
 
 // Unset lines keep their text. Texts are UTF-8.
 struct StatusUpdate {
-  std::optional<std::string> title;  // Label3
-  std::optional<std::string> state;  // Label4
-  std::optional<std::string> bottom; // Label5
+  std::optional<std::string> title;   // Label3
+  std::optional<std::string> state;   // Label4
+  std::optional<std::string> bottom;  // Label5
   bool showPlayError = false;
 };
 

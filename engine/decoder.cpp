@@ -186,9 +186,9 @@ class Decoder {
     if (capacity <= 0) return;
     out_.resize(static_cast<std::size_t>(capacity) * 2);
     auto* target = reinterpret_cast<uint8_t*>(out_.data());
-    const int frames = swr_convert(swr_.get(), &target, capacity,
-                                   const_cast<const uint8_t**>(frame.extended_data),
-                                   frame.nb_samples);
+    const int frames =
+        swr_convert(swr_.get(), &target, capacity, const_cast<const uint8_t**>(frame.extended_data),
+                    frame.nb_samples);
     if (frames <= 0) return;
     Write(out_.data(), static_cast<std::size_t>(frames));
   }

@@ -23,31 +23,31 @@ typedef DWORD HPLUGIN;
 
 // Error codes (the README lists them for users, who see them in error boxes).
 #define BASS_OK 0
-#define BASS_ERROR_MEM 1      // out of memory
-#define BASS_ERROR_FILEOPEN 2 // the file, URL or plug-in could not be opened
-#define BASS_ERROR_DRIVER 3   // the output device could not be opened
-#define BASS_ERROR_HANDLE 4   // not a live handle
-#define BASS_ERROR_INIT 5     // BASS_Init has not been called
-#define BASS_ERROR_ALREADY 6  // already initialised
-#define BASS_ERROR_ILLPARAM 7 // a parameter is invalid
-#define BASS_ERROR_DEVICE 8   // no such device
-#define BASS_ERROR_NOTAVAIL 9 // the requested data is not available
-#define BASS_ERROR_TIMEOUT 10  // the server did not answer or stopped sending in time
-#define BASS_ERROR_FILEFORM 11 // not a stream the engine can play (HTML, junk, no audio)
-#define BASS_ERROR_PROTOCOL 12 // the address scheme is not http or https
-#define BASS_ERROR_SSL 13      // a secure connection failed (for example a bad certificate)
-#define BASS_ERROR_HTTP 14     // the server answered with an HTTP error (404 and the like)
-#define BASS_ERROR_LIMIT 15    // the server exceeded a limit (headers, playlist, redirects)
-#define BASS_ERROR_ENDED 16    // the stream ended or the server closed it
-#define BASS_ERROR_PLAYLIST 17 // no entry of the playlist could be played
-#define BASS_ERROR_UNKNOWN -1 // anything else
+#define BASS_ERROR_MEM 1        // out of memory
+#define BASS_ERROR_FILEOPEN 2   // the file, URL or plug-in could not be opened
+#define BASS_ERROR_DRIVER 3     // the output device could not be opened
+#define BASS_ERROR_HANDLE 4     // not a live handle
+#define BASS_ERROR_INIT 5       // BASS_Init has not been called
+#define BASS_ERROR_ALREADY 6    // already initialised
+#define BASS_ERROR_ILLPARAM 7   // a parameter is invalid
+#define BASS_ERROR_DEVICE 8     // no such device
+#define BASS_ERROR_NOTAVAIL 9   // the requested data is not available
+#define BASS_ERROR_TIMEOUT 10   // the server did not answer or stopped sending in time
+#define BASS_ERROR_FILEFORM 11  // not a stream the engine can play (HTML, junk, no audio)
+#define BASS_ERROR_PROTOCOL 12  // the address scheme is not http or https
+#define BASS_ERROR_SSL 13       // a secure connection failed (for example a bad certificate)
+#define BASS_ERROR_HTTP 14      // the server answered with an HTTP error (404 and the like)
+#define BASS_ERROR_LIMIT 15     // the server exceeded a limit (headers, playlist, redirects)
+#define BASS_ERROR_ENDED 16     // the stream ended or the server closed it
+#define BASS_ERROR_PLAYLIST 17  // no entry of the playlist could be played
+#define BASS_ERROR_UNKNOWN -1   // anything else
 
 // BASS_SetConfig / BASS_SetConfigPtr options.
-#define BASS_CONFIG_BUFFER 0      // playback buffer length, milliseconds
-#define BASS_CONFIG_FLOATDSP 9    // DSP in floating point
-#define BASS_CONFIG_NET_PREBUF 15 // network pre-buffer, percent
-#define BASS_CONFIG_NET_PROXY 17  // proxy "host:port", or null for none
-#define BASS_CONFIG_NET_PLAYLIST 21  // 0: playlists are not followed; 1: they are
+#define BASS_CONFIG_BUFFER 0             // playback buffer length, milliseconds
+#define BASS_CONFIG_FLOATDSP 9           // DSP in floating point
+#define BASS_CONFIG_NET_PREBUF 15        // network pre-buffer, percent
+#define BASS_CONFIG_NET_PROXY 17         // proxy "host:port", or null for none
+#define BASS_CONFIG_NET_PLAYLIST 21      // 0: playlists are not followed; 1: they are
 #define BASS_CONFIG_NET_TIMEOUT 100      // connect time-out, milliseconds (default 10000)
 #define BASS_CONFIG_NET_READTIMEOUT 101  // give up after this long without data (default 20000)
 
@@ -88,9 +88,9 @@ typedef DWORD HPLUGIN;
 #define BASS_FILEPOS_BUFFERING 9
 
 typedef struct BASS_DEVICEINFO {
-  const char* name;   // UTF-8, owned by the engine, valid until the process ends
-  const char* driver; // the output backend's own identifier, or "" for "No sound"
-  DWORD flags;        // BASS_DEVICE_ENABLED, _DEFAULT, _INIT
+  const char* name;    // UTF-8, owned by the engine, valid until the process ends
+  const char* driver;  // the output backend's own identifier, or "" for "No sound"
+  DWORD flags;         // BASS_DEVICE_ENABLED, _DEFAULT, _INIT
 } BASS_DEVICEINFO;
 
 // Versions: high 16 bits are major.minor (0x0204), low 16 bits the build.

@@ -11,9 +11,7 @@ namespace {
 constexpr std::size_t kScratchFrames = 4096;
 }
 
-Mixer::Mixer(int freq) : freq_(freq), scratch_(kScratchFrames * kChannels) {
-  streams_.reserve(16);
-}
+Mixer::Mixer(int freq) : freq_(freq), scratch_(kScratchFrames * kChannels) { streams_.reserve(16); }
 
 void Mixer::Add(Stream* stream) {
   std::lock_guard lock(streamsMutex_);

@@ -186,8 +186,7 @@ int Play(Stream& stream, const std::string& url, int depth, bool* gotAudio) {
     error = Play(stream, entry, depth + 1, gotAudio);
     if (*gotAudio || stream.freed) return error;
   }
-  return error == BASS_ERROR_PLAYLIST || error == BASS_ERROR_FILEFORM ? BASS_ERROR_PLAYLIST
-                                                                       : error;
+  return error == BASS_ERROR_PLAYLIST || error == BASS_ERROR_FILEFORM ? BASS_ERROR_PLAYLIST : error;
 }
 
 }  // namespace

@@ -73,8 +73,7 @@ std::vector<std::string> ParseVorbisComments(std::string_view data) {
   return comments;
 }
 
-void OggCommentWatcher::Feed(std::string_view bytes,
-                             std::vector<std::vector<std::string>>* found) {
+void OggCommentWatcher::Feed(std::string_view bytes, std::vector<std::vector<std::string>>* found) {
   pending_.append(bytes);
   std::size_t at = 0;
   for (;;) {

@@ -49,8 +49,7 @@ struct SyncEntry {
 
 class Stream {
  public:
-  Stream(HSTREAM handle, std::string url, DWORD flags, DOWNLOADPROC* status, void* user,
-         int freq);
+  Stream(HSTREAM handle, std::string url, DWORD flags, DOWNLOADPROC* status, void* user, int freq);
   ~Stream();
 
   const HSTREAM handle;

@@ -97,8 +97,7 @@ int main(int argc, char** argv) {
   }
   BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
   const HSTREAM stream = BASS_StreamCreateURL(
-      url, 0, BASS_STREAM_STATUS | BASS_STREAM_BLOCK | BASS_STREAM_AUTOFREE, OnStatus,
-      nullptr);
+      url, 0, BASS_STREAM_STATUS | BASS_STREAM_BLOCK | BASS_STREAM_AUTOFREE, OnStatus, nullptr);
   if (!stream) {
     const int error = BASS_ErrorGetCode();
     Print("error: can't play the stream (error code: " + std::to_string(error) + ")");
@@ -117,8 +116,8 @@ int main(int argc, char** argv) {
 
   const auto start = std::chrono::steady_clock::now();
   while (!g_ended) {
-    if (seconds > 0 && std::chrono::steady_clock::now() - start >=
-                           std::chrono::duration<double>(seconds)) {
+    if (seconds > 0 &&
+        std::chrono::steady_clock::now() - start >= std::chrono::duration<double>(seconds)) {
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -2,9 +2,6 @@
 // folder against the real engine (SDL's dummy output).
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -16,6 +13,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
+#include <atomic>
+#include <thread>
 
 #include "app/Unit1.h"
 #include "app/message_box.h"
@@ -93,8 +92,7 @@ TEST_F(FormTest, Layout) {
   for (const auto& c : controls) {
     SCOPED_TRACE(c.control->objectName().toStdString());
     EXPECT_EQ(c.control->parentWidget(), c.parent);
-    if (qobject_cast<QLabel*>(c.control) == form.Label1 ||
-        qobject_cast<QCheckBox*>(c.control)) {
+    if (qobject_cast<QLabel*>(c.control) == form.Label1 || qobject_cast<QCheckBox*>(c.control)) {
       // These widen to fit their caption in a wider fallback font.
       EXPECT_EQ(c.control->pos(), c.place.topLeft());
       EXPECT_EQ(c.control->height(), c.place.height());
@@ -135,8 +133,8 @@ TEST_F(FormTest, Layout) {
 // Tab moves through the controls in their creation order.
 TEST_F(FormTest, TabOrder) {
   TForm1 form(folder.path());
-  QList<QWidget*> expected = {form.ListBox1,  form.Button1,   form.ScrollBar1, form.ComboBox1,
-                              form.Button2,   form.Button3,   form.CheckBox1,  form.CheckBox2,
+  QList<QWidget*> expected = {form.ListBox1,  form.Button1, form.ScrollBar1, form.ComboBox1,
+                              form.Button2,   form.Button3, form.CheckBox1,  form.CheckBox2,
                               form.CheckBox3, form.Button4};
   QList<QWidget*> seen;
   QWidget* w = form.ListBox1;

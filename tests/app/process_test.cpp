@@ -1,11 +1,11 @@
 // The player as a process: single instance, start-up failures and shutdown, run
 // from a copy of the executable in a temporary program folder.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <sys/stat.h>
 #include <memory>
 #include <thread>
 

@@ -46,8 +46,9 @@ TEST(Stations, PairedBySection) {
 // Gaps in the numbering do not stop the loader; the order is the section number.
 TEST(Stations, GapsAndOrder) {
   TempFolder folder;
-  folder.Write(kStationFileName,
-               "[005]\nPath=u5\nTitle=Five\n[001]\nPath=u1\nTitle=One\n[002]\nPath=u2\nTitle=Two\n");
+  folder.Write(
+      kStationFileName,
+      "[005]\nPath=u5\nTitle=Five\n[001]\nPath=u1\nTitle=One\n[002]\nPath=u2\nTitle=Two\n");
   std::vector<std::pair<std::string, std::string>> expected = {
       {"One", "u1"}, {"Two", "u2"}, {"Five", "u5"}};
   EXPECT_EQ(Load(folder), expected);
@@ -126,8 +127,7 @@ TEST(RadioTxt, ImportIntoExistingFileKeepsRadioOld) {
   folder.Write(kRadioTxtFileName, "New;new1\r\n");
   ImportResult result = ImportRadioTxt(folder.path());
   EXPECT_EQ(result.outcome, ImportResult::Outcome::Imported);
-  std::vector<std::pair<std::string, std::string>> expected = {{"New", "new1"},
-                                                               {"Old2", "old2"}};
+  std::vector<std::pair<std::string, std::string>> expected = {{"New", "new1"}, {"Old2", "old2"}};
   EXPECT_EQ(Load(folder), expected);
   EXPECT_EQ(IniFile(folder / kStationFileName).ReadString("extra", "key", ""), "kept");
   EXPECT_EQ(folder.Read(kRadioOldFileName), "previous");
@@ -162,8 +162,14 @@ TEST(RadioTxt, Encodings) {
       {"\xEF\xBB\xBF"
        "Caf\xC3\xA9;u\r\n",
        "Caf\xC3\xA9"},
-      {std::string("\xFF\xFE" "C\0a\0f\0\xE9\0;\0u\0\r\0\n\0", 18), "Caf\xC3\xA9"},
-      {std::string("\xFE\xFF" "\0C\0a\0f\0\xE9\0;\0u", 14), "Caf\xC3\xA9"},
+      {std::string("\xFF\xFE"
+                   "C\0a\0f\0\xE9\0;\0u\0\r\0\n\0",
+                   18),
+       "Caf\xC3\xA9"},
+      {std::string("\xFE\xFF"
+                   "\0C\0a\0f\0\xE9\0;\0u",
+                   14),
+       "Caf\xC3\xA9"},
       {"Caf\xE9;u", "Caf\xC3\xA9"},
   };
   for (const auto& c : cases) {
@@ -193,8 +199,8 @@ TEST(Settings, ReadQuirks) {
       {"[MAIN]\r\nPlayLast=1\r\n", true, 1, 48, 48, 1, 0, false},
       {"[MAIN]\r\nPlayLast=2\r\n", true, 2, 48, 48, 1, 0, false},
       {"[MAIN]\r\nPlayLast=257\r\n", true, 1, 48, 48, 1, 0, false},
-      {"[main]\r\nvolume=0x30\r\nlast=-1\r\ndevice=-1\r\nstarttray=true\r\n", false, 0, 48, 48,
-       0, -1, false},
+      {"[main]\r\nvolume=0x30\r\nlast=-1\r\ndevice=-1\r\nstarttray=true\r\n", false, 0, 48, 48, 0,
+       -1, false},
       {"[MAIN]\r\nVOLUME=300\r\nStartTray=1\r\n", false, 0, 44, 44, 1, 0, true},
       {"[MAIN]\r\nVOLUME=150\r\nLAST=7\r\nDevice=3\r\n", false, 0, 150, 100, 7, 3, false},
       {"[MAIN]\r\nVOLUME=junk\r\nLAST=\r\n", false, 0, 48, 48, 1, 0, false},

@@ -14,8 +14,8 @@ TEST(StationName, ImportRule) {
     const char* shown;
   } cases[] = {
       {"Jazz Lounge Import Mix", "Jazz Lounge"},
-      {"Import Radio", ""},          // p = 1
-      {"XImport", ""},               // p = 2 keeps nothing
+      {"Import Radio", ""},  // p = 1
+      {"XImport", ""},       // p = 2 keeps nothing
       {"AB Import", "AB"},
       {"Radio import", "Radio import"},  // case-sensitive
       {"Plain Station", "Plain Station"},

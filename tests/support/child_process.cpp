@@ -1,15 +1,15 @@
 #include "tests/support/child_process.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <stdexcept>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <stdexcept>
 
 extern char** environ;
 

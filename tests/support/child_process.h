@@ -2,9 +2,10 @@
 // player itself.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace tw::test {

@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include <QApplication>
+#include <cstdlib>
 
 int main(int argc, char** argv) {
   // Set before anything reads them: CTest may run this binary without them.

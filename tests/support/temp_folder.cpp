@@ -1,11 +1,11 @@
 #include "tests/support/temp_folder.h"
 
+#include <stdlib.h>
+
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-
-#include <stdlib.h>
 
 namespace tw::test {
 
