@@ -1,0 +1,276 @@
+#include "engine/hls.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <deque>
+#include <initializer_list>
+
+#include "engine/ascii.h"
+#include "engine/playlists.h"
+
+namespace tw::engine {
+namespace {
+
+using ascii::EqualsNoCase;
+using ascii::StartsWithNoCase;
+using ascii::Trim;
+
+// The value of attribute `name` in an attribute list such as
+// BANDWIDTH=128000,CODECS="mp4a.40.2,mp4a.40.5",AUDIO="aac". Quoted values may
+// hold commas; an unterminated quote runs to the end of the line. Searched
+// afresh for each name: a tag asks for a few, and a hostile line with a
+// million attributes then costs a few passes instead of a million-entry table.
+std::optional<std::string_view> FindAttribute(std::string_view list, std::string_view name) {
+  std::size_t i = 0;
+  const std::size_t n = list.size();
+  while (i < n) {
+    while (i < n && (list[i] == ',' || ascii::IsBlank(list[i]))) ++i;
+    std::size_t name_start = i;
+    while (i < n && list[i] != '=' && list[i] != ',') ++i;
+    std::string_view attr_name = Trim(list.substr(name_start, i - name_start));
+    std::string_view value;
+    if (i < n && list[i] == '=') {
+      ++i;
+      while (i < n && ascii::IsBlank(list[i])) ++i;
+      if (i < n && list[i] == '"') {
+        std::size_t end = list.find('"', i + 1);
+        if (end == std::string_view::npos) end = n;
+        value = list.substr(i + 1, end - i - 1);
+        i = end;
+        while (i < n && list[i] != ',') ++i;  // junk after the closing quote
+      } else {
+        std::size_t end = list.find(',', i);
+        if (end == std::string_view::npos) end = n;
+        value = Trim(list.substr(i, end - i));
+        i = end;
+      }
+    }
+    if (!attr_name.empty() && EqualsNoCase(attr_name, name)) return value;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::uint64_t> ParseUnsigned(std::string_view text) {
+  text = Trim(text);
+  std::uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
+  return value;
+}
+
+// Seconds as a decimal ("10", "9.976"); junk after the number is ignored, as
+// players commonly do. Negative ("-1", an old M3U habit), infinite and
+// unreadable values give nullopt.
+std::optional<double> ParseSeconds(std::string_view text) {
+  text = Trim(text);
+  double value = 0;
+  auto [ptr, ec] =
+      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+  if (text.empty() || ec != std::errc() || !std::isfinite(value) || value < 0) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::string CutExtinf(std::string_view text) {
+  if (text.size() <= kMaxHlsExtinfLength) return std::string(text);
+  std::size_t cut = kMaxHlsExtinfLength;
+  // Back off to the start of a UTF-8 sequence so the title stays valid text.
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(text.substr(0, cut));
+}
+
+enum class CodecKind { kAudio, kVideo, kOther };
+
+CodecKind ClassifyCodec(std::string_view codec) {
+  for (std::string_view audio :
+       {"mp4a", "ac-3", "ec-3", "ac-4", "opus", "flac", "alac", "mp3", "vorbis"}) {
+    if (StartsWithNoCase(codec, audio)) return CodecKind::kAudio;
+  }
+  for (std::string_view video : {"avc1", "avc3", "hvc1", "hev1", "vp08", "vp09", "vp8", "vp9",
+                                 "av01", "dvh1", "dvhe", "mp4v"}) {
+    if (StartsWithNoCase(codec, video)) return CodecKind::kVideo;
+  }
+  return CodecKind::kOther;
+}
+
+// 0: audio only or unknown, 1: audio with video, 2: video without audio.
+int VariantRank(const HlsVariant& variant) {
+  bool audio = false;
+  bool video = false;
+  std::string_view codecs = variant.codecs;
+  while (!codecs.empty()) {
+    std::size_t comma = codecs.find(',');
+    CodecKind kind = ClassifyCodec(Trim(codecs.substr(0, comma)));
+    audio = audio || kind == CodecKind::kAudio;
+    video = video || kind == CodecKind::kVideo;
+    codecs = comma == std::string_view::npos ? std::string_view() : codecs.substr(comma + 1);
+  }
+  if (!video) return 0;
+  return audio ? 1 : 2;
+}
+
+// Line-by-line state while reading a playlist.
+class HlsReader {
+ public:
+  explicit HlsReader(std::string_view base_url) : base_(base_url) {}
+
+  void Line(std::string_view line) {
+    line = Trim(line);
+    if (line.empty()) return;
+    if (line.front() == '#') {
+      Tag(line);
+    } else {
+      Uri(line);
+    }
+  }
+
+  HlsPlaylist Finish() {
+    playlist_.segments.reserve(segments_.size());
+    for (HlsSegment& segment : segments_) {
+      // Unsigned: a hostile sequence near 2^64 wraps instead of overflowing.
+      segment.sequence += playlist_.media_sequence;
+      playlist_.segments.push_back(std::move(segment));
+    }
+    return std::move(playlist_);
+  }
+
+ private:
+  void Tag(std::string_view line) {
+    auto after = [&line](std::string_view tag) -> std::optional<std::string_view> {
+      if (!line.starts_with(tag)) return std::nullopt;
+      return line.substr(tag.size());
+    };
+    if (auto stream_inf = after("#EXT-X-STREAM-INF:")) {
+      playlist_.is_master = true;
+      HlsVariant variant;
+      if (auto v = FindAttribute(*stream_inf, "BANDWIDTH")) {
+        variant.bandwidth = ParseUnsigned(*v).value_or(0);
+      }
+      if (auto v = FindAttribute(*stream_inf, "CODECS")) variant.codecs = *v;
+      if (auto v = FindAttribute(*stream_inf, "AUDIO")) variant.audio_group = *v;
+      pending_variant_ = std::move(variant);
+    } else if (auto media = after("#EXT-X-MEDIA:")) {
+      playlist_.is_master = true;
+      MediaTag(*media);
+    } else if (auto extinf = after("#EXTINF:")) {
+      pending_extinf_ = CutExtinf(*extinf);
+      pending_duration_ = ParseSeconds(extinf->substr(0, extinf->find(','))).value_or(0);
+    } else if (auto target = after("#EXT-X-TARGETDURATION:")) {
+      playlist_.target_duration = ParseSeconds(*target).value_or(0);
+    } else if (auto sequence = after("#EXT-X-MEDIA-SEQUENCE:")) {
+      playlist_.media_sequence = ParseUnsigned(*sequence).value_or(0);
+    } else if (line == "#EXT-X-ENDLIST") {
+      playlist_.end_list = true;
+    } else if (line == "#EXT-X-DISCONTINUITY") {
+      pending_discontinuity_ = true;
+    } else if (auto key = after("#EXT-X-KEY:")) {
+      // A key tag without a readable METHOD counts as encryption: feeding
+      // ciphertext to the decoder is worse than refusing the segment.
+      auto method = FindAttribute(*key, "METHOD");
+      encrypted_ = !method || !EqualsNoCase(*method, "NONE");
+    }
+  }
+
+  void MediaTag(std::string_view attrs) {
+    auto type = FindAttribute(attrs, "TYPE");
+    auto uri = FindAttribute(attrs, "URI");
+    if (!type || !EqualsNoCase(*type, "AUDIO") || !uri) return;
+    if (playlist_.audio_renditions.size() >= kMaxHlsVariants) return;
+    HlsAudioRendition rendition;
+    rendition.url = CleanEntryUrl(base_, *uri);
+    if (rendition.url.empty()) return;
+    if (auto v = FindAttribute(attrs, "GROUP-ID")) rendition.group_id = *v;
+    if (auto v = FindAttribute(attrs, "NAME")) rendition.name = *v;
+    if (auto v = FindAttribute(attrs, "LANGUAGE")) rendition.language = *v;
+    auto is_default = FindAttribute(attrs, "DEFAULT");
+    rendition.is_default = is_default && EqualsNoCase(*is_default, "YES");
+    playlist_.audio_renditions.push_back(std::move(rendition));
+  }
+
+  void Uri(std::string_view line) {
+    if (pending_variant_) {
+      // The URI line after #EXT-X-STREAM-INF belongs to that variant.
+      HlsVariant variant = std::move(*pending_variant_);
+      pending_variant_.reset();
+      if (playlist_.variants.size() >= kMaxHlsVariants) return;
+      variant.url = CleanEntryUrl(base_, line);
+      if (!variant.url.empty()) playlist_.variants.push_back(std::move(variant));
+      return;
+    }
+    HlsSegment segment;
+    segment.sequence = position_++;  // the media sequence is added in Finish()
+    segment.extinf = std::move(pending_extinf_);
+    segment.duration = pending_duration_;
+    segment.discontinuity = pending_discontinuity_;
+    segment.encrypted = encrypted_;
+    pending_extinf_.clear();
+    pending_duration_ = 0;
+    pending_discontinuity_ = false;
+    segment.url = CleanEntryUrl(base_, line);
+    if (segment.url.empty()) return;
+    segments_.push_back(std::move(segment));
+    if (segments_.size() > kMaxHlsSegments) segments_.pop_front();
+  }
+
+  std::string_view base_;
+  HlsPlaylist playlist_;
+  std::deque<HlsSegment> segments_;  // the newest kMaxHlsSegments
+  std::uint64_t position_ = 0;       // segments seen so far, kept or not
+  std::optional<HlsVariant> pending_variant_;
+  std::string pending_extinf_;
+  double pending_duration_ = 0;
+  bool pending_discontinuity_ = false;
+  bool encrypted_ = false;  // the last #EXT-X-KEY applies to all later segments
+};
+
+}  // namespace
+
+std::optional<HlsPlaylist> ParseHls(std::string_view text, std::string_view base_url) {
+  text = ascii::SkipBom(text);
+  if (!text.starts_with("#EXTM3U")) return std::nullopt;
+  HlsReader reader(base_url);
+  bool first = true;
+  ascii::ForEachLine(text, [&](std::string_view line) {
+    if (!first) reader.Line(line);  // the first line is the #EXTM3U header
+    first = false;
+    return true;
+  });
+  return reader.Finish();
+}
+
+std::size_t ChooseVariant(const HlsPlaylist& playlist) {
+  const std::vector<HlsVariant>& variants = playlist.variants;
+  int best_rank = 2;
+  for (const HlsVariant& variant : variants) best_rank = std::min(best_rank, VariantRank(variant));
+  std::optional<std::size_t> highest_fitting;
+  std::optional<std::size_t> lowest;
+  for (std::size_t i = 0; i < variants.size(); ++i) {
+    if (VariantRank(variants[i]) != best_rank) continue;
+    std::uint64_t bandwidth = variants[i].bandwidth;
+    if (bandwidth <= kHlsPreferredMaxBandwidth &&
+        (!highest_fitting || bandwidth > variants[*highest_fitting].bandwidth)) {
+      highest_fitting = i;
+    }
+    if (!lowest || bandwidth < variants[*lowest].bandwidth) lowest = i;
+  }
+  return highest_fitting.value_or(lowest.value_or(0));
+}
+
+std::size_t HlsStartIndex(const HlsPlaylist& playlist) {
+  const std::size_t count = playlist.segments.size();
+  if (count == 0 || playlist.end_list) return 0;
+  if (playlist.target_duration <= 0) return count > 3 ? count - 3 : 0;
+  const double wanted = 3 * playlist.target_duration;
+  double from_end = 0;
+  for (std::size_t i = count; i-- > 0;) {
+    double duration = playlist.segments[i].duration;
+    from_end += duration > 0 ? duration : playlist.target_duration;
+    if (from_end >= wanted) return i;
+  }
+  return 0;
+}
+
+}  // namespace tw::engine

@@ -1,0 +1,66 @@
+#include "engine/icy.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "engine/ascii.h"
+
+namespace tw::engine {
+
+std::optional<std::size_t> ParseMetaint(std::string_view header_value) {
+  header_value = ascii::Trim(header_value);  // header lines arrive with their CR LF
+  // A digit first: "+8192", "-1" and " 8192" with inner blanks are all refused.
+  if (header_value.empty() || header_value.front() < '0' || header_value.front() > '9') {
+    return std::nullopt;
+  }
+  std::size_t value = 0;
+  const char* end = header_value.data() + header_value.size();
+  auto [ptr, ec] = std::from_chars(header_value.data(), end, value);
+  if (ec != std::errc() || ptr != end || value == 0 || value > kMaxMetaint) return std::nullopt;
+  return value;
+}
+
+void IcySplitter::Feed(std::string_view in, std::string* audio, std::vector<std::string>* blocks) {
+  if (metaint_ == 0) {
+    audio->append(in);
+    return;
+  }
+  while (!in.empty()) {
+    switch (part_) {
+      case Part::kAudio: {
+        std::size_t n = std::min(audio_left_, in.size());
+        audio->append(in.substr(0, n));
+        in.remove_prefix(n);
+        audio_left_ -= n;
+        if (audio_left_ == 0) part_ = Part::kLength;
+        break;
+      }
+      case Part::kLength: {
+        block_left_ = static_cast<unsigned char>(in.front()) * std::size_t{16};
+        in.remove_prefix(1);
+        block_.clear();
+        audio_left_ = metaint_;
+        part_ = block_left_ == 0 ? Part::kAudio : Part::kBlock;
+        break;
+      }
+      case Part::kBlock: {
+        std::size_t n = std::min(block_left_, in.size());
+        block_.append(in.substr(0, n));
+        in.remove_prefix(n);
+        block_left_ -= n;
+        if (block_left_ == 0) {
+          std::size_t used = block_.find_last_not_of('\0');
+          if (used != std::string::npos) {
+            block_.resize(used + 1);
+            blocks->push_back(std::move(block_));
+          }
+          block_ = std::string();
+          part_ = Part::kAudio;
+        }
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace tw::engine

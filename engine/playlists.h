@@ -1,0 +1,60 @@
+// Station playlists (PLS, M3U, XSPF, ASX): telling a playlist from a stream, and
+// turning one into the stream URLs it lists. HLS playlists are only recognised
+// here; hls.h reads them. Pure: no I/O, so tests and fuzzers drive it directly.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tw::engine {
+
+enum class PlaylistKind { kNone, kPls, kM3u, kXspf, kAsx, kHls };
+
+// A station playlist lists a handful of mirrors; more than this is junk or an
+// attack, and the engine tries entries one by one, so the rest are dropped.
+inline constexpr std::size_t kMaxPlaylistEntries = 100;
+// Longer URLs are dropped rather than cut: a shortened URL points elsewhere.
+inline constexpr std::size_t kMaxUrlLength = 4096;
+
+// Decides from the response's Content-Type (parameters and case ignored), the
+// URL that was requested and the first bytes of the body (as many as have
+// arrived; a few kilobytes are plenty) whether the response is a playlist.
+// - An audio or other media type is never a playlist, whatever the URL says.
+// - A playlist type names the kind, except that the body decides between M3U and
+//   HLS (servers label both with every mpegurl type), and video/x-ms-asf, which
+//   is also the type of real ASF streams, needs a body that looks like ASX.
+// - A generic type (none, text/plain, application/octet-stream) goes by the body,
+//   then by the URL's extension (.pls .m3u .m3u8 .xspf .asx .wax .wvx); a body
+//   whose first line is an http(s) URL is a bare M3U.
+// - Any other type goes by the body alone.
+PlaylistKind DetectPlaylist(std::string_view content_type, std::string_view url,
+                            std::string_view first_bytes);
+
+// The stream URLs a PLS, M3U, XSPF or ASX playlist lists, in order, made absolute
+// against `base_url` (the playlist's own URL, after redirects). Entries that are
+// not http(s), cannot be made absolute, contain control characters or are longer
+// than kMaxUrlLength are skipped; at most kMaxPlaylistEntries are returned. Blanks
+// and bytes above 0x7f inside a URL are percent-encoded. kNone and kHls give
+// nothing (HLS goes to ParseHls).
+std::vector<std::string> ParsePlaylist(PlaylistKind kind, std::string_view body,
+                                       std::string_view base_url);
+
+// `reference` made absolute against the absolute URL `base`, as RFC 3986
+// section 5 does it: a reference with a scheme is kept, "//host/x", "/x", "x",
+// "../x", "?q" and "#f" are resolved. Empty when `reference` is relative and
+// `base` has no scheme.
+std::string ResolveUrl(std::string_view base, std::string_view reference);
+
+// Only http:// and https:// (scheme in any case, then a host) may be fetched:
+// the engine checks direct URLs, every redirect and every playlist entry, so a
+// station file or a server cannot make it read file://, ftp:// and the like.
+bool IsAllowedScheme(std::string_view url);
+
+// The URL as the engine may hand it to libcurl: absolute, allowed scheme, no
+// control characters, blanks and 8-bit bytes percent-encoded, not longer than
+// kMaxUrlLength. Empty when the entry must be skipped. Shared with the HLS reader.
+std::string CleanEntryUrl(std::string_view base, std::string_view entry);
+
+}  // namespace tw::engine
