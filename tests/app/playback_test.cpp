@@ -1,0 +1,256 @@
+// From a station to sound: the real window, the real engine on its "No sound"
+// output, and the loopback test radio server.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QTimer>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollBar>
+
+#include "app/Unit1.h"
+#include "app/message_box.h"
+#include "app/playback.h"
+#include "engine/engine.h"
+#include "tests/support/radio_server.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_audio.h"
+
+namespace tw {
+namespace {
+
+using namespace std::chrono_literals;
+using test::AudioFormat;
+using test::RadioServer;
+using test::TempFolder;
+
+int NoSoundDevice() {
+  BASS_DEVICEINFO info;
+  int count = 0;
+  while (BASS_GetDeviceInfo(static_cast<DWORD>(count), &info)) ++count;
+  return count - 1;
+}
+
+// Serves the window's events until pred holds; false after the time limit.
+bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = 15s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+const std::string& Mp3() {
+  static const std::string mp3 = [] {
+    test::ToneSpec tone;
+    tone.seconds = 6;
+    return test::EncodeTone(AudioFormat::kMp3, tone);
+  }();
+  return mp3;
+}
+
+class PlaybackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetMessageBoxHook([this](const BoxRequest& box) { boxes.push_back(box); });
+  }
+  void TearDown() override {
+    form.reset();
+    // The next test starts from a quiet engine state.
+    CurrentStream = 0;
+    SetMessageBoxHook(nullptr);
+  }
+
+  // settings null: keep the settings file as the last run left it.
+  void Start(const std::string& stations, const char* settings = "") {
+    folder.Write("favorites.cfg", stations);
+    if (settings) {
+      folder.Write("radio_config.cfg",
+                   "[MAIN]\r\nDevice=" + std::to_string(NoSoundDevice()) + "\r\n" + settings);
+    }
+    form = std::make_unique<TForm1>(folder.path());
+    form->FormCreate();
+  }
+
+  // Records every text Label4 shows while the window runs.
+  void WatchStates() {
+    states.clear();
+    watcher = std::make_unique<QTimer>();
+    QObject::connect(watcher.get(), &QTimer::timeout, [this] {
+      const QString now = form->Label4->text();
+      if (states.empty() || states.back() != now) states.push_back(now);
+    });
+    watcher->start(1);
+  }
+
+  RadioServer server;
+  TempFolder folder;
+  std::unique_ptr<TForm1> form;
+  std::vector<BoxRequest> boxes;
+  std::vector<QString> states;
+  std::unique_ptr<QTimer> watcher;
+};
+
+std::string Stations(std::initializer_list<std::pair<std::string, std::string>> rows) {
+  std::string file;
+  int n = 0;
+  for (const auto& [name, url] : rows) {
+    char section[16];
+    std::snprintf(section, sizeof section, "%03d", ++n);
+    file += std::string("[") + section + "]\r\nPath=" + url + "\r\nTitle=" + name + "\r\n";
+  }
+  return file;
+}
+
+RadioServer::Route IcyRoute(std::vector<std::pair<size_t, std::string>> titles) {
+  RadioServer::Route route;
+  route.statusLine = "ICY 200 OK";
+  route.headers = {"Content-Type: audio/mpeg", "icy-name:Test FM Import Mix", "icy-br:128"};
+  route.body = Mp3();
+  route.metaint = 8192;
+  route.titles = std::move(titles);
+  route.burstBytes = 48000;
+  route.bytesPerSecond = 16000;
+  return route;
+}
+
+// A double-click plays the station: the lines pass through connecting to the
+// station name, bit rate and title, and titles follow the stream in order.
+TEST_F(PlaybackTest, DoubleClickPlaysAndShowsMetadata) {
+  RadioServer::Route route = IcyRoute(
+      {{0, "StreamTitle='Simon & Garfunkel - Boxer';"}, {70000, "StreamTitle='Second Song';"}});
+  route.loopBody = true;
+  server.Serve("/icy", route);
+  Start(Stations({{"Alpha", server.Url("/icy")}}), "LAST=0\r\nVOLUME=40\r\n");
+  WatchStates();
+  emit form->ListBox1->itemDoubleClicked(form->ListBox1->item(0));
+  EXPECT_EQ(form->Button1->text(), "&Stop");
+  ASSERT_TRUE(PumpUntil([&] { return form->Label4->text() == "Test FM"; })) << form->Label4->text().toStdString();
+  EXPECT_EQ(form->Label5->text(), "bitrate: 128");
+  ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "Simon & Garfunkel - Boxer"; }));
+  ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "Second Song"; }));
+  ASSERT_FALSE(states.empty());
+  EXPECT_EQ(states.front(), "connecting...");
+  EXPECT_EQ(states.back(), "Test FM");
+  EXPECT_EQ(BASS_ChannelIsActive(CurrentStream), static_cast<DWORD>(BASS_ACTIVE_PLAYING));
+
+  // The render tick gives the stream the bar's volume; moving the bar changes it.
+  float volume = -1;
+  ASSERT_TRUE(PumpUntil([&] {
+    BASS_ChannelGetAttribute(CurrentStream, BASS_ATTRIB_VOL, &volume);
+    return volume == 0.40f;
+  }));
+  form->ScrollBar1->setValue(75);
+  BASS_ChannelGetAttribute(CurrentStream, BASS_ATTRIB_VOL, &volume);
+  EXPECT_FLOAT_EQ(volume, 0.75f);
+  EXPECT_EQ(form->Label2->text(), "Volume: 75%");
+
+  // Play while playing is Stop.
+  form->Button1->click();
+  EXPECT_EQ(form->Button1->text(), "&Play");
+  EXPECT_EQ(form->Label4->text(), "");
+  EXPECT_EQ(BASS_ChannelIsActive(CurrentStream), static_cast<DWORD>(BASS_ACTIVE_STOPPED));
+  EXPECT_TRUE(boxes.empty());
+}
+
+// When the server drops the stream the window says "not playing" and shows the
+// box with the engine's error code; the button still reads Stop.
+TEST_F(PlaybackTest, ServerDropShowsNotPlaying) {
+  RadioServer::Route route = IcyRoute({{0, "StreamTitle='Only';"}});
+  route.loopBody = true;
+  server.Serve("/drop", route);
+  Start(Stations({{"Drop", server.Url("/drop")}}), "LAST=0\r\n");
+  form->Button1->click();
+  ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "Only"; }));
+  server.Disconnect("/drop");
+  ASSERT_TRUE(PumpUntil([&] { return !boxes.empty(); }, 30s));
+  EXPECT_EQ(form->Label4->text(), "not playing");
+  EXPECT_EQ(boxes[0].text.left(21), "Can't play the stream");
+  EXPECT_EQ(boxes[0].text, QString("Can't play the stream\r\n(error code: %1)").arg(BASS_ERROR_ENDED));
+  EXPECT_EQ(form->Button1->text(), "&Stop");
+}
+
+// A station that cannot be reached shows the box with the connect's error code.
+TEST_F(PlaybackTest, FailedConnect) {
+  Start(Stations({{"Missing", server.Url("/nothing-here")}}), "LAST=0\r\n");
+  form->Button1->click();
+  ASSERT_TRUE(PumpUntil([&] { return !boxes.empty(); }));
+  EXPECT_EQ(boxes[0].text, QString("Can't play the stream\r\n(error code: %1)").arg(BASS_ERROR_HTTP));
+  EXPECT_EQ(form->Label4->text(), "not playing");
+  EXPECT_EQ(CurrentStream.load(), 0u);
+  // The worker has finished: Play starts a new connect instead of beeping.
+  ASSERT_TRUE(PumpUntil([&] { return !ConnectInProgress; }));
+}
+
+// Play while a connect is in progress only beeps: no second connect starts.
+TEST_F(PlaybackTest, PlayWhileConnectingStartsNothing) {
+  RadioServer::Route slow = IcyRoute({});
+  slow.delayMs = 1500;
+  server.Serve("/slow", slow);
+  Start(Stations({{"Slow", server.Url("/slow")}}), "LAST=0\r\n");
+  form->Button1->click();
+  ASSERT_TRUE(ConnectInProgress);
+  ASSERT_TRUE(PumpUntil([&] { return server.Requests("/slow") >= 1; }));
+  const int32_t request = RequestNumber;
+  form->Button1->click();
+  form->Button1->click();
+  ASSERT_TRUE(PumpUntil([&] { return !ConnectInProgress; }));
+  EXPECT_EQ(RequestNumber.load(), request);
+  EXPECT_EQ(server.Requests("/slow"), 1);
+}
+
+// A slow connect that finishes after a newer one never replaces the newer stream.
+TEST_F(PlaybackTest, StaleConnectFreesItsOwnStream) {
+  RadioServer::Route slow = IcyRoute({{0, "StreamTitle='Old';"}});
+  slow.delayMs = 1200;
+  server.Serve("/slow", slow);
+  server.Serve("/fast", IcyRoute({{0, "StreamTitle='New';"}}));
+  Start(Stations({{"Slow", server.Url("/slow")}, {"Fast", server.Url("/fast")}}));
+  // Workers send status to the window and wait for it: the test thread serves
+  // the window's events while it waits.
+  std::thread older([&] { ConnectWorker(server.Url("/slow")); });
+  PumpUntil([&] { return server.Requests("/slow") >= 1; });
+  std::thread newer([&] { ConnectWorker(server.Url("/fast")); });
+  const bool shown = PumpUntil([&] { return form->Label3->text() == "New"; });
+  const HSTREAM newest = CurrentStream;
+  bool joined = false;
+  std::thread joiner([&] {
+    older.join();
+    newer.join();
+    joined = true;
+  });
+  PumpUntil([&] { return joined; }, 30s);
+  joiner.join();
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(CurrentStream.load(), newest);
+  EXPECT_EQ(BASS_ChannelIsActive(newest), static_cast<DWORD>(BASS_ACTIVE_PLAYING));
+  PumpUntil([] { return false; }, 300ms);
+  EXPECT_EQ(form->Label3->text(), "New");
+}
+
+// PlayLast=1 plays the last station at start; the settings written at exit bring
+// the same volume, row and boxes back.
+TEST_F(PlaybackTest, AutoPlayAndSettingsRoundTrip) {
+  server.Serve("/icy", IcyRoute({{0, "StreamTitle='Auto';"}}));
+  Start(Stations({{"A", server.Url("/nothing")}, {"B", server.Url("/icy")}}),
+        "LAST=1\r\nPlayLast=1\r\nVOLUME=33\r\nNOHINT=1\r\n");
+  ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "Auto"; }));
+  form->Button1->click();  // stop
+  form.reset();
+  Start(Stations({{"A", server.Url("/nothing")}, {"B", server.Url("/icy")}}), nullptr);
+  EXPECT_EQ(form->ListBox1->currentRow(), 1);
+  EXPECT_EQ(form->ScrollBar1->value(), 33);
+  EXPECT_TRUE(form->CheckBox2->isChecked());
+  EXPECT_TRUE(form->CheckBox3->isChecked());
+}
+
+}  // namespace
+}  // namespace tw
