@@ -117,6 +117,9 @@ EngineState& State();
 class Stream;
 bool AttachToOutput(Stream* stream);
 void DetachFromOutput(Stream* stream);
+// Moves the output, and every stream with it, to another device. When the new
+// device cannot be opened the old one is reopened; returns a BASS_ERROR_ code.
+int SwitchOutput(int device);
 // The output's rate, 0 when not initialised.
 int OutputFreq();
 

@@ -38,6 +38,55 @@ void DetachFromOutput(Stream* stream) {
   if (state.mixer) state.mixer->Remove(stream);
 }
 
+namespace {
+
+std::unique_ptr<Output> OpenOutputFor(const DeviceEntry& entry, int rate, Mixer& mixer,
+                                      int* error) {
+  switch (entry.kind) {
+    case DeviceKind::kDefault:
+      return OpenSdlOutput(nullptr, rate, mixer, error);
+    case DeviceKind::kSdl:
+      return OpenSdlOutput(entry.name, rate, mixer, error);
+    case DeviceKind::kNoSound:
+      return OpenNullOutput(rate, mixer);
+  }
+  *error = BASS_ERROR_DEVICE;
+  return nullptr;
+}
+
+}  // namespace
+
+int SwitchOutput(int device) {
+  const int index = device == -1 ? 0 : device;
+  if (index < 0) return BASS_ERROR_DEVICE;
+  EngineState& state = State();
+  std::lock_guard lock(state.mutex);
+  if (!state.initialised) return BASS_ERROR_INIT;
+  if (index == state.device_index) return BASS_OK;
+  const std::vector<DeviceEntry> list = ListDevices();
+  if (static_cast<std::size_t>(index) >= list.size()) return BASS_ERROR_DEVICE;
+  const DeviceEntry& entry = list[static_cast<std::size_t>(index)];
+  // One output at a time pulls from the mixer: close the old one first, and
+  // reopen it when the new one fails.
+  state.output.reset();
+  int error = BASS_OK;
+  std::unique_ptr<Output> output = OpenOutputFor(entry, state.freq, *state.mixer, &error);
+  if (!output) {
+    int ignored = BASS_OK;
+    for (const DeviceEntry& old : list) {
+      if (state.device.Matches(old)) {
+        state.output = OpenOutputFor(old, state.freq, *state.mixer, &ignored);
+        break;
+      }
+    }
+    return error;
+  }
+  state.output = std::move(output);
+  state.device = DeviceId{entry.kind, entry.kind == DeviceKind::kSdl ? entry.name : ""};
+  state.device_index = index;
+  return BASS_OK;
+}
+
 int OutputFreq() {
   EngineState& state = State();
   std::lock_guard lock(state.mutex);
@@ -72,19 +121,8 @@ extern "C" BOOL BASS_Init(int device, DWORD freq, DWORD /*flags*/, void* /*win*/
 
     const int rate = static_cast<int>(freq);
     auto mixer = std::make_unique<Mixer>(rate);
-    std::unique_ptr<Output> output;
     int error = BASS_OK;
-    switch (entry.kind) {
-      case DeviceKind::kDefault:
-        output = OpenSdlOutput(nullptr, rate, *mixer, &error);
-        break;
-      case DeviceKind::kSdl:
-        output = OpenSdlOutput(entry.name, rate, *mixer, &error);
-        break;
-      case DeviceKind::kNoSound:
-        output = OpenNullOutput(rate, *mixer);
-        break;
-    }
+    std::unique_ptr<Output> output = OpenOutputFor(entry, rate, *mixer, &error);
     if (!output) return Fail(error);
 
     state.device = DeviceId{entry.kind, entry.kind == DeviceKind::kSdl ? entry.name : ""};

@@ -187,9 +187,8 @@ extern "C" HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD /*param*/, 
 extern "C" BOOL BASS_ChannelSetDevice(DWORD handle, DWORD device) {
   std::shared_ptr<Stream> stream = FindStream(handle);
   if (!stream) return Fail(BASS_ERROR_HANDLE);
-  // One output at a time: a stream plays on the device the engine has open.
-  const DWORD current = BASS_GetDevice();
-  if (current == static_cast<DWORD>(-1)) return Fail(BASS_ERROR_INIT);
-  if (device != current) return Fail(BASS_ERROR_DEVICE);
-  return Succeed();
+  // The engine plays on one device at a time: the stream moves there, and with
+  // it whatever else plays.
+  const int error = SwitchOutput(static_cast<int>(device));
+  return error == BASS_OK ? Succeed() : Fail(error);
 }

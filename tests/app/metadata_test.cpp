@@ -19,8 +19,7 @@ std::string List(std::initializer_list<const char*> entries) {
 TEST(HeaderWalk, IcyNameAndBitrate) {
   std::string headers = List({"ICY 200 OK", "icy-name:Jazz FM", "Icy-Name:Other", "icy-br:128",
                               "icy-genre:jazz", "icy-name:Second"});
-  std::vector<StatusSend> expected = {
-      {3, "Jazz FM"}, {4, "bitrate: 128"}, {3, "Second"}};
+  std::vector<StatusSend> expected = {{3, "Jazz FM"}, {4, "bitrate: 128"}, {3, "Second"}};
   EXPECT_EQ(HeaderWalk(headers.data()), expected);
   EXPECT_TRUE(HeaderWalk(nullptr).empty());
   EXPECT_TRUE(HeaderWalk(List({}).data()).empty());

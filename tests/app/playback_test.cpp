@@ -1,22 +1,23 @@
 // From a station to sound: the real window, the real engine on its "No sound"
 // output, and the loopback test radio server.
-#include <gtest/gtest.h>
+#include "app/playback.h"
 
-#include <chrono>
-#include <functional>
-#include <thread>
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QTimer>
+#include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <thread>
 
 #include "app/Unit1.h"
 #include "app/message_box.h"
-#include "app/playback.h"
 #include "engine/engine.h"
 #include "tests/support/radio_server.h"
 #include "tests/support/temp_folder.h"
@@ -133,7 +134,8 @@ TEST_F(PlaybackTest, DoubleClickPlaysAndShowsMetadata) {
   WatchStates();
   emit form->ListBox1->itemDoubleClicked(form->ListBox1->item(0));
   EXPECT_EQ(form->Button1->text(), "&Stop");
-  ASSERT_TRUE(PumpUntil([&] { return form->Label4->text() == "Test FM"; })) << form->Label4->text().toStdString();
+  ASSERT_TRUE(PumpUntil([&] { return form->Label4->text() == "Test FM"; }))
+      << form->Label4->text().toStdString();
   EXPECT_EQ(form->Label5->text(), "bitrate: 128");
   ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "Simon & Garfunkel - Boxer"; }));
   ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "Second Song"; }));
@@ -174,7 +176,8 @@ TEST_F(PlaybackTest, ServerDropShowsNotPlaying) {
   ASSERT_TRUE(PumpUntil([&] { return !boxes.empty(); }, 30s));
   EXPECT_EQ(form->Label4->text(), "not playing");
   EXPECT_EQ(boxes[0].text.left(21), "Can't play the stream");
-  EXPECT_EQ(boxes[0].text, QString("Can't play the stream\r\n(error code: %1)").arg(BASS_ERROR_ENDED));
+  EXPECT_EQ(boxes[0].text,
+            QString("Can't play the stream\r\n(error code: %1)").arg(BASS_ERROR_ENDED));
   EXPECT_EQ(form->Button1->text(), "&Stop");
 }
 
@@ -183,7 +186,8 @@ TEST_F(PlaybackTest, FailedConnect) {
   Start(Stations({{"Missing", server.Url("/nothing-here")}}), "LAST=0\r\n");
   form->Button1->click();
   ASSERT_TRUE(PumpUntil([&] { return !boxes.empty(); }));
-  EXPECT_EQ(boxes[0].text, QString("Can't play the stream\r\n(error code: %1)").arg(BASS_ERROR_HTTP));
+  EXPECT_EQ(boxes[0].text,
+            QString("Can't play the stream\r\n(error code: %1)").arg(BASS_ERROR_HTTP));
   EXPECT_EQ(form->Label4->text(), "not playing");
   EXPECT_EQ(CurrentStream.load(), 0u);
   // The worker has finished: Play starts a new connect instead of beeping.
@@ -250,6 +254,40 @@ TEST_F(PlaybackTest, AutoPlayAndSettingsRoundTrip) {
   EXPECT_EQ(form->ScrollBar1->value(), 33);
   EXPECT_TRUE(form->CheckBox2->isChecked());
   EXPECT_TRUE(form->CheckBox3->isChecked());
+}
+
+}  // namespace
+}  // namespace tw
+
+namespace tw {
+namespace {
+
+// Switching the output device while a stream plays moves the stream: it keeps
+// playing at the bar's volume; a device that cannot be opened leaves it playing
+// where it was and says so.
+TEST_F(PlaybackTest, DeviceSwitchKeepsTheStream) {
+  RadioServer::Route route = IcyRoute({{0, "StreamTitle='Moving';"}});
+  route.loopBody = true;
+  server.Serve("/icy", route);
+  Start(Stations({{"A", server.Url("/icy")}}), "LAST=0\r\nVOLUME=20\r\n");
+  form->Button1->click();
+  ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "Moving"; }));
+  const HSTREAM stream = CurrentStream;
+  form->ComboBox1Change(0);  // the default output (SDL's dummy driver here)
+  EXPECT_EQ(BASS_GetDevice(), 0u);
+  EXPECT_EQ(CurrentStream.load(), stream);
+  ASSERT_TRUE(PumpUntil(
+      [&] { return BASS_ChannelIsActive(stream) == static_cast<DWORD>(BASS_ACTIVE_PLAYING); }));
+  float volume = 0;
+  BASS_ChannelGetAttribute(stream, BASS_ATTRIB_VOL, &volume);
+  EXPECT_FLOAT_EQ(volume, 0.20f);
+
+  form->ComboBox1Change(form->ComboBox1->count() + 5);
+  EXPECT_TRUE(form->Label5->text().startsWith("Can't open")) << form->Label5->text().toStdString();
+  EXPECT_EQ(BASS_GetDevice(), 0u);
+  ASSERT_TRUE(PumpUntil(
+      [&] { return BASS_ChannelIsActive(stream) == static_cast<DWORD>(BASS_ACTIVE_PLAYING); }));
+  EXPECT_TRUE(boxes.empty());
 }
 
 }  // namespace
