@@ -20,6 +20,7 @@
 #include "app/radio_txt.h"
 #include "app/station_list.h"
 #include "app/status_display.h"
+#include "editor/Edit_Unit1.h"
 #include "engine/engine.h"
 #include "platform/ini_file.h"
 #include "platform/text_codec.h"
@@ -151,6 +152,7 @@ void TForm1::CreateControls() {
           [this](int position) { ScrollBar1Scroll(position); });
   connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
   connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+  connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
 }
 
 void TForm1::SetTabOrder() {
@@ -309,6 +311,13 @@ void TForm1::RadioStatus(int code, intptr_t value, int senderError) {
 void TForm1::ShowEngineError(const QString& message, int errorCode) {
   tw::ShowMessageBox(
       {this, message + QString("\r\n(error code: %1)").arg(errorCode), {}, tw::BoxIcon::None});
+}
+
+void TForm1::Button4Click() {
+  // A connecting, buffering or stalled stream is left alone.
+  if (BASS_ChannelIsActive(tw::CurrentStream) == BASS_ACTIVE_PLAYING) StopPlayback();
+  tw::OpenStationEditor(this, folder_);
+  LoadStations();
 }
 
 void TForm1::Button2Click() { close(); }

@@ -94,6 +94,7 @@ class TForm1 : public QWidget {
  private:
   void Button2Click();
   void Button3Click();
+  void Button4Click();
   void ImportStations();
   void ShowVolume();
   void CreateControls();

@@ -19,6 +19,7 @@
 #include "app/Unit1.h"
 #include "app/message_box.h"
 #include "app/radio_status.h"
+#include "editor/Edit_Unit1.h"
 #include "engine/engine.h"
 #include "tests/support/temp_folder.h"
 #include "vis/paint_box.h"
@@ -300,6 +301,31 @@ TEST_F(FormTest, UnreadableStationFile) {
   EXPECT_EQ(form.ListBox1->count(), 0);
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_TRUE(boxes[0].text.contains("favorites.cfg"));
+}
+
+}  // namespace
+}  // namespace tw
+
+namespace tw {
+namespace {
+
+// "Edit sender" opens the editor modally; what it saves is in the main list when
+// it closes.
+TEST_F(FormTest, EditSenderReloadsTheList) {
+  auto form = Start(kThreeStations);
+  bool sawEditor = false;
+  QTimer::singleShot(0, [&] {
+    auto* editor = qobject_cast<TRadioEdit*>(QApplication::activeModalWidget());
+    if (!editor) return;
+    sawEditor = true;
+    editor->Button1->click();  // Add
+    editor->Button3->click();  // Save
+  });
+  form->Button4->click();
+  ASSERT_TRUE(sawEditor);
+  ASSERT_EQ(form->ListBox1->count(), 4);
+  EXPECT_EQ(form->ListBox1->item(3)->text(), "Name");
+  EXPECT_EQ(form->text.back(), "https://url");
 }
 
 }  // namespace

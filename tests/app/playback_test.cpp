@@ -292,3 +292,31 @@ TEST_F(PlaybackTest, DeviceSwitchKeepsTheStream) {
 
 }  // namespace
 }  // namespace tw
+
+namespace tw {
+namespace {
+
+// A stall shows the buffering count while the stream waits, then the station
+// again when it plays on.
+TEST_F(PlaybackTest, StallShowsBufferingAndRecovers) {
+  RadioServer::Route route = IcyRoute({{0, "StreamTitle='Steady';"}});
+  route.burstBytes = 16000;
+  route.pauses = {{40000, 2500}};  // about a second of audio after the burst
+  route.loopBody = true;
+  server.Serve("/stall", route);
+  Start(Stations({{"A", server.Url("/stall")}}), "LAST=0\r\n");
+  WatchStates();
+  form->Button1->click();
+  ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "Steady"; }));
+  ASSERT_TRUE(PumpUntil([&] { return form->Label4->text().startsWith("buffering... "); }));
+  ASSERT_TRUE(PumpUntil([&] { return form->Label4->text() == "Test FM"; }));
+  // connecting..., Test FM, buffering... N% (counting up), Test FM.
+  auto buffering = std::find_if(states.begin(), states.end(),
+                                [](const QString& s) { return s.startsWith("buffering... "); });
+  ASSERT_NE(buffering, states.end());
+  EXPECT_NE(std::find(states.begin(), buffering, QString("Test FM")), buffering);
+  EXPECT_EQ(states.back(), "Test FM");
+}
+
+}  // namespace
+}  // namespace tw

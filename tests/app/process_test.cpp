@@ -10,7 +10,9 @@
 #include <thread>
 
 #include "tests/support/child_process.h"
+#include "tests/support/radio_server.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_audio.h"
 
 namespace tw {
 namespace {
@@ -202,6 +204,38 @@ TEST(PlayerProcess, ShippedExecutableWithDefaultStations) {
   player->Signal(SIGTERM);
   EXPECT_EQ(player->Wait(60s), 0);
   EXPECT_NE(program.files().Read("radio_config.cfg").find("VOLUME=48"), std::string::npos);
+}
+
+// The player as a user runs it: it starts, auto-plays the last station from the
+// loopback server on the silent output, and shows the station and the song.
+TEST(PlayerProcess, PlaysAStationEndToEnd) {
+  test::RadioServer server;
+  test::RadioServer::Route route;
+  route.statusLine = "ICY 200 OK";
+  route.headers = {"Content-Type: audio/mpeg", "icy-name:Loopback FM", "icy-br:128"};
+  test::ToneSpec tone;
+  tone.seconds = 4;
+  route.body = test::EncodeTone(test::AudioFormat::kMp3, tone);
+  route.metaint = 4096;
+  route.titles = {{0, "StreamTitle='Bj\xC3\xB6rk - Jo\xC3\xB3ga';"}};
+  route.loopBody = true;
+  route.bytesPerSecond = 16000;
+  route.burstBytes = 32000;
+  server.Serve("/live", route);
+
+  ProgramFolder program;
+  program.files().Write("favorites.cfg", "[001]\r\nPath=" + server.Url("/live") +
+                                             "\r\nTitle=Loopback\r\nAudioNum=1\r\n");
+  // "No sound" is the engine's last device: with SDL's dummy driver, device 2.
+  program.files().Write("radio_config.cfg", "[MAIN]\r\nPlayLast=1\r\nLAST=0\r\nDevice=2\r\n");
+  auto player = program.Start();
+  EXPECT_TRUE(player->WaitForOutput("Label3=[Bj\xC3\xB6rk - Jo\xC3\xB3ga]", 60s))
+      << player->output();
+  EXPECT_TRUE(player->WaitForOutput("Label4=[Loopback FM]", 10s)) << player->output();
+  EXPECT_TRUE(player->WaitForOutput("Label5=[bitrate: 128]", 10s)) << player->output();
+  player->Signal(SIGTERM);
+  EXPECT_EQ(player->Wait(30s), 0);
+  EXPECT_EQ(player->output().find("BOX"), std::string::npos) << player->output();
 }
 
 }  // namespace

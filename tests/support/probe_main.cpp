@@ -1,7 +1,12 @@
 // The player as tests run it: the real start-up, window and shutdown, with each
 // message box printed to standard output (one line) and answered with OK, and a
-// line when the message loop runs.
+// line when the message loop runs, and the status lines of the window printed
+// whenever they change, as they are on screen.
+#include <QApplication>
+#include <QLabel>
+#include <QTimer>
 #include <cstdio>
+#include <map>
 
 #include "app/run_tunewell.h"
 
@@ -16,6 +21,20 @@ int main(int argc, char** argv) {
   hooks.onRunning = [] {
     std::printf("RUNNING\n");
     std::fflush(stdout);
+    auto* watch = new QTimer(qApp);
+    QObject::connect(watch, &QTimer::timeout, [] {
+      static std::map<QString, QString> shown;
+      for (QWidget* window : QApplication::topLevelWidgets()) {
+        for (const char* name : {"Label3", "Label4", "Label5"}) {
+          auto* label = window->findChild<QLabel*>(name);
+          if (!label || shown[name] == label->text()) continue;
+          shown[name] = label->text();
+          std::printf("%s=[%s]\n", name, label->text().toUtf8().constData());
+          std::fflush(stdout);
+        }
+      }
+    });
+    watch->start(20);
   };
   return tw::RunTunewell(argc, argv, hooks);
 }
