@@ -22,6 +22,7 @@
 #include "tests/support/radio_server.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_audio.h"
+#include "vis/paint_box.h"
 
 namespace tw {
 namespace {
@@ -316,6 +317,45 @@ TEST_F(PlaybackTest, StallShowsBufferingAndRecovers) {
   ASSERT_NE(buffering, states.end());
   EXPECT_NE(std::find(states.begin(), buffering, QString("Test FM")), buffering);
   EXPECT_EQ(states.back(), "Test FM");
+}
+
+}  // namespace
+}  // namespace tw
+
+namespace tw {
+namespace {
+
+// Rows of the paint box that hold the trace's colour.
+int TraceRows(const QImage& image) {
+  int rows = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      if (image.pixel(x, y) == qRgb(255, 255, 255)) {
+        ++rows;
+        break;
+      }
+    }
+  }
+  return rows;
+}
+
+// The render tick draws the playing tone's waveform; after Stop the last trace
+// stays on screen.
+TEST_F(PlaybackTest, OscilloscopeDrawsAndKeepsTheLastTrace) {
+  RadioServer::Route route = IcyRoute({{0, "StreamTitle='Wave';"}});
+  route.loopBody = true;
+  server.Serve("/icy", route);
+  Start(Stations({{"A", server.Url("/icy")}}), "LAST=0\r\n");
+  form->Button1->click();
+  ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "Wave"; }));
+  // A 440 Hz tone at half scale spans many rows; silence would draw one.
+  ASSERT_TRUE(PumpUntil([&] { return TraceRows(form->PaintFrame->Image()) > 10; }));
+  form->Button1->click();  // Stop
+  PumpUntil([] { return false; }, 100ms);
+  const QImage last = form->PaintFrame->Image().copy();
+  PumpUntil([] { return false; }, 300ms);
+  EXPECT_EQ(form->PaintFrame->Image(), last);
+  EXPECT_GT(TraceRows(last), 10);
 }
 
 }  // namespace
