@@ -10,7 +10,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
   libsdl2-dev
   googletest libgtest-dev libgmock-dev ffmpeg
-  xvfb xauth x11-apps fonts-dejavu-core fonts-liberation2
+  xvfb xauth x11-apps fonts-dejavu-core fonts-liberation2 openssl
 )
 
 missing=()

@@ -15,7 +15,8 @@ extern char** environ;
 
 namespace tw::test {
 
-ChildProcess::ChildProcess(const std::string& exe, const std::vector<std::string>& env) {
+ChildProcess::ChildProcess(const std::string& exe, const std::vector<std::string>& args,
+                           const std::vector<std::string>& env) {
   std::vector<std::string> entries;
   for (char** e = environ; *e; ++e) entries.emplace_back(*e);
   entries.insert(entries.end(), env.begin(), env.end());
@@ -28,9 +29,12 @@ ChildProcess::ChildProcess(const std::string& exe, const std::vector<std::string
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-  std::string path = exe;
-  char* argv[] = {path.data(), nullptr};
-  int rc = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, envp.data());
+  std::vector<std::string> words{exe};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  int rc = posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   close(pipeFds[1]);
   out_ = pipeFds[0];

@@ -13,7 +13,11 @@ namespace tw::test {
 class ChildProcess {
  public:
   // Starts exe with the current environment plus `env` ("NAME=value" entries).
-  ChildProcess(const std::string& exe, const std::vector<std::string>& env);
+  ChildProcess(const std::string& exe, const std::vector<std::string>& env)
+      : ChildProcess(exe, {}, env) {}
+  // The same, with arguments.
+  ChildProcess(const std::string& exe, const std::vector<std::string>& args,
+               const std::vector<std::string>& env);
   ~ChildProcess();  // kills the child if it still runs
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
