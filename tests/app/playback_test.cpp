@@ -311,6 +311,181 @@ TEST_F(PlaybackTest, StallShowsBufferingAndRecovers) {
   ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "Steady"; }));
   ASSERT_TRUE(PumpUntil([&] { return form->Label4->text().startsWith("buffering... "); }));
   ASSERT_TRUE(PumpUntil([&] { return form->Label4->text() == "Test FM"; }));
+  // connecting..., Test FM, buffering... N% (counting up), Test FM. (A server
+  // paced at exactly real time may stall again later; that is not this test's.)
+  auto buffering = std::find_if(states.begin(), states.end(),
+                                [](const QString& s) { return s.startsWith("buffering... "); });
+  ASSERT_NE(buffering, states.end());
+  EXPECT_NE(std::find(states.begin(), buffering, QString("Test FM")), buffering);
+  EXPECT_NE(std::find(buffering, states.end(), QString("Test FM")), states.end());
+  EXPECT_EQ(BASS_ChannelIsActive(CurrentStream), static_cast<DWORD>(BASS_ACTIVE_PLAYING));
+
+  // The render tick gives the stream the bar's volume; moving the bar changes it.
+  float volume = -1;
+  ASSERT_TRUE(PumpUntil([&] {
+    BASS_ChannelGetAttribute(CurrentStream, BASS_ATTRIB_VOL, &volume);
+    return volume == 0.40f;
+  }));
+  form->ScrollBar1->setValue(75);
+  BASS_ChannelGetAttribute(CurrentStream, BASS_ATTRIB_VOL, &volume);
+  EXPECT_FLOAT_EQ(volume, 0.75f);
+  EXPECT_EQ(form->Label2->text(), "Volume: 75%");
+
+  // Play while playing is Stop.
+  form->Button1->click();
+  EXPECT_EQ(form->Button1->text(), "&Play");
+  EXPECT_EQ(form->Label4->text(), "");
+  EXPECT_EQ(BASS_ChannelIsActive(CurrentStream), static_cast<DWORD>(BASS_ACTIVE_STOPPED));
+  EXPECT_TRUE(boxes.empty());
+}
+
+// When the server drops the stream the window says "not playing" and shows the
+// box with the engine's error code; the button still reads Stop.
+TEST_F(PlaybackTest, ServerDropShowsNotPlaying) {
+  RadioServer::Route route = IcyRoute({{0, "StreamTitle='Only';"}});
+  route.loopBody = true;
+  server.Serve("/drop", route);
+  Start(Stations({{"Drop", server.Url("/drop")}}), "LAST=0\r\n");
+  form->Button1->click();
+  ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "Only"; }));
+  server.Disconnect("/drop");
+  ASSERT_TRUE(PumpUntil([&] { return !boxes.empty(); }, 30s));
+  EXPECT_EQ(form->Label4->text(), "not playing");
+  EXPECT_EQ(boxes[0].text.left(21), "Can't play the stream");
+  EXPECT_EQ(boxes[0].text,
+            QString("Can't play the stream\r\n(error code: %1)").arg(BASS_ERROR_ENDED));
+  EXPECT_EQ(form->Button1->text(), "&Stop");
+}
+
+// A station that cannot be reached shows the box with the connect's error code.
+TEST_F(PlaybackTest, FailedConnect) {
+  Start(Stations({{"Missing", server.Url("/nothing-here")}}), "LAST=0\r\n");
+  form->Button1->click();
+  ASSERT_TRUE(PumpUntil([&] { return !boxes.empty(); }));
+  EXPECT_EQ(boxes[0].text,
+            QString("Can't play the stream\r\n(error code: %1)").arg(BASS_ERROR_HTTP));
+  EXPECT_EQ(form->Label4->text(), "not playing");
+  EXPECT_EQ(CurrentStream.load(), 0u);
+  // The worker has finished: Play starts a new connect instead of beeping.
+  ASSERT_TRUE(PumpUntil([&] { return !ConnectInProgress; }));
+}
+
+// Play while a connect is in progress only beeps: no second connect starts.
+TEST_F(PlaybackTest, PlayWhileConnectingStartsNothing) {
+  RadioServer::Route slow = IcyRoute({});
+  slow.delayMs = 1500;
+  server.Serve("/slow", slow);
+  Start(Stations({{"Slow", server.Url("/slow")}}), "LAST=0\r\n");
+  form->Button1->click();
+  ASSERT_TRUE(ConnectInProgress);
+  ASSERT_TRUE(PumpUntil([&] { return server.Requests("/slow") >= 1; }));
+  const int32_t request = RequestNumber;
+  form->Button1->click();
+  form->Button1->click();
+  ASSERT_TRUE(PumpUntil([&] { return !ConnectInProgress; }));
+  EXPECT_EQ(RequestNumber.load(), request);
+  EXPECT_EQ(server.Requests("/slow"), 1);
+}
+
+// A slow connect that finishes after a newer one never replaces the newer stream.
+TEST_F(PlaybackTest, StaleConnectFreesItsOwnStream) {
+  RadioServer::Route slow = IcyRoute({{0, "StreamTitle='Old';"}});
+  slow.delayMs = 1200;
+  server.Serve("/slow", slow);
+  server.Serve("/fast", IcyRoute({{0, "StreamTitle='New';"}}));
+  Start(Stations({{"Slow", server.Url("/slow")}, {"Fast", server.Url("/fast")}}));
+  // Workers send status to the window and wait for it: the test thread serves
+  // the window's events while it waits.
+  std::thread older([&] { ConnectWorker(server.Url("/slow")); });
+  PumpUntil([&] { return server.Requests("/slow") >= 1; });
+  std::thread newer([&] { ConnectWorker(server.Url("/fast")); });
+  const bool shown = PumpUntil([&] { return form->Label3->text() == "New"; });
+  const HSTREAM newest = CurrentStream;
+  bool joined = false;
+  std::thread joiner([&] {
+    older.join();
+    newer.join();
+    joined = true;
+  });
+  PumpUntil([&] { return joined; }, 30s);
+  joiner.join();
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(CurrentStream.load(), newest);
+  EXPECT_EQ(BASS_ChannelIsActive(newest), static_cast<DWORD>(BASS_ACTIVE_PLAYING));
+  PumpUntil([] { return false; }, 300ms);
+  EXPECT_EQ(form->Label3->text(), "New");
+}
+
+// PlayLast=1 plays the last station at start; the settings written at exit bring
+// the same volume, row and boxes back.
+TEST_F(PlaybackTest, AutoPlayAndSettingsRoundTrip) {
+  server.Serve("/icy", IcyRoute({{0, "StreamTitle='Auto';"}}));
+  Start(Stations({{"A", server.Url("/nothing")}, {"B", server.Url("/icy")}}),
+        "LAST=1\r\nPlayLast=1\r\nVOLUME=33\r\nNOHINT=1\r\n");
+  ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "Auto"; }));
+  form->Button1->click();  // stop
+  form.reset();
+  Start(Stations({{"A", server.Url("/nothing")}, {"B", server.Url("/icy")}}), nullptr);
+  EXPECT_EQ(form->ListBox1->currentRow(), 1);
+  EXPECT_EQ(form->ScrollBar1->value(), 33);
+  EXPECT_TRUE(form->CheckBox2->isChecked());
+  EXPECT_TRUE(form->CheckBox3->isChecked());
+}
+
+}  // namespace
+}  // namespace tw
+
+namespace tw {
+namespace {
+
+// Switching the output device while a stream plays moves the stream: it keeps
+// playing at the bar's volume; a device that cannot be opened leaves it playing
+// where it was and says so.
+TEST_F(PlaybackTest, DeviceSwitchKeepsTheStream) {
+  RadioServer::Route route = IcyRoute({{0, "StreamTitle='Moving';"}});
+  route.loopBody = true;
+  server.Serve("/icy", route);
+  Start(Stations({{"A", server.Url("/icy")}}), "LAST=0\r\nVOLUME=20\r\n");
+  form->Button1->click();
+  ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "Moving"; }));
+  const HSTREAM stream = CurrentStream;
+  form->ComboBox1Change(0);  // the default output (SDL's dummy driver here)
+  EXPECT_EQ(BASS_GetDevice(), 0u);
+  EXPECT_EQ(CurrentStream.load(), stream);
+  ASSERT_TRUE(PumpUntil(
+      [&] { return BASS_ChannelIsActive(stream) == static_cast<DWORD>(BASS_ACTIVE_PLAYING); }));
+  float volume = 0;
+  BASS_ChannelGetAttribute(stream, BASS_ATTRIB_VOL, &volume);
+  EXPECT_FLOAT_EQ(volume, 0.20f);
+
+  form->ComboBox1Change(form->ComboBox1->count() + 5);
+  EXPECT_TRUE(form->Label5->text().startsWith("Can't open")) << form->Label5->text().toStdString();
+  EXPECT_EQ(BASS_GetDevice(), 0u);
+  ASSERT_TRUE(PumpUntil(
+      [&] { return BASS_ChannelIsActive(stream) == static_cast<DWORD>(BASS_ACTIVE_PLAYING); }));
+  EXPECT_TRUE(boxes.empty());
+}
+
+}  // namespace
+}  // namespace tw
+
+namespace tw {
+namespace {
+
+// A stall shows the buffering count while the stream waits, then the station
+// again when it plays on.
+TEST_F(PlaybackTest, StallShowsBufferingAndRecovers) {
+  RadioServer::Route route = IcyRoute({{0, "StreamTitle='Steady';"}});
+  route.burstBytes = 16000;
+  route.pauses = {{40000, 2500}};  // about a second of audio after the burst
+  route.loopBody = true;
+  server.Serve("/stall", route);
+  Start(Stations({{"A", server.Url("/stall")}}), "LAST=0\r\n");
+  WatchStates();
+  form->Button1->click();
+  ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "Steady"; }));
+  ASSERT_TRUE(PumpUntil([&] { return form->Label4->text().startsWith("buffering... "); }));
+  ASSERT_TRUE(PumpUntil([&] { return form->Label4->text() == "Test FM"; }));
   // connecting..., Test FM, buffering... N% (counting up), Test FM.
   auto buffering = std::find_if(states.begin(), states.end(),
                                 [](const QString& s) { return s.startsWith("buffering... "); });
