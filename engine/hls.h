@@ -16,7 +16,7 @@ namespace tw::engine {
 // 10,000; beyond that the oldest are dropped, since playback starts near the
 // end. Worst-case memory is about kMaxHlsSegments * (kMaxUrlLength +
 // kMaxHlsExtinfLength), whatever the input.
-inline constexpr std::size_t kMaxHlsSegments = 10'000;
+inline constexpr std::size_t kMaxHlsSegments = 2000;
 // Variants and audio renditions past this many are ignored (first ones kept).
 inline constexpr std::size_t kMaxHlsVariants = 100;
 // #EXTINF text is shown as a title; longer text is cut at a UTF-8 boundary.

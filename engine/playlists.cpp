@@ -587,7 +587,10 @@ std::string ResolveUrl(std::string_view base, std::string_view reference) {
     return JoinUrl(*b.scheme, ref.authority, RemoveDotSegments(ref.path), ref.query, ref.fragment);
   }
   if (ref.path.empty()) {
-    return JoinUrl(*b.scheme, b.authority, b.path, ref.query ? ref.query : b.query, ref.fragment);
+    // RFC 3986 keeps the base path as it is here; normalising it too (which it
+    // allows) gives "?q" entries the same form as every other entry.
+    return JoinUrl(*b.scheme, b.authority, RemoveDotSegments(b.path),
+                   ref.query ? ref.query : b.query, ref.fragment);
   }
   if (ref.path.front() == '/') {
     return JoinUrl(*b.scheme, b.authority, RemoveDotSegments(ref.path), ref.query, ref.fragment);
