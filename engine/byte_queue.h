@@ -1,15 +1,30 @@
 // A bounded byte queue between a producer thread (the network) and a consumer
 // thread (the decoder). Both block while it is full or empty; Abort wakes both
 // for good. The cap is what keeps a fast server from growing memory.
+//
+// Marks ride in the queue between the bytes: a tag change and a sync that belong
+// to a place in the stream (an ICY title, a new Ogg stream, an HLS segment). The
+// consumer gets each mark with the bytes after it and applies it when it decodes
+// those, so the change comes with the audio around it rather than when the
+// network read it, seconds ahead.
 #pragma once
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <string_view>
 
 namespace tw::engine {
+
+struct QueueMark {
+  uint32_t tagType = 0;  // 0: no tag change
+  std::string tag;
+  uint32_t syncType = 0;  // 0: no sync
+  uint64_t position = 0;  // set by PushMark: the bytes pushed before it
+};
 
 class ByteQueue {
  public:
@@ -17,11 +32,16 @@ class ByteQueue {
 
   // Producer: appends all bytes, waiting for room. False once aborted.
   bool Push(std::string_view bytes);
+  // Producer: a mark after the bytes pushed so far. It takes room like bytes
+  // (its text and a fixed overhead), so a flood of marks waits like a flood of
+  // bytes. False once aborted.
+  bool PushMark(QueueMark mark);
   // Producer: no more bytes will come.
   void Finish();
   // Consumer: copies up to size bytes, waiting for at least one. 0 at the end
-  // (finished and drained) or when aborted.
-  std::size_t Pop(char* out, std::size_t size);
+  // (finished and drained) or when aborted. Marks placed before a byte this call
+  // hands out are appended to *reached, in order; at the end, all that are left.
+  std::size_t Pop(char* out, std::size_t size, std::deque<QueueMark>* reached);
   // Either side: wakes every waiter; Push and Pop fail from now on.
   void Abort();
 
@@ -29,13 +49,30 @@ class ByteQueue {
   std::size_t size() const;
   std::size_t capacity() const { return capacity_; }
 
+  // What a mark costs besides its text.
+  static constexpr std::size_t kMarkOverhead = 64;
+
  private:
+  std::size_t UsedLocked() const { return bytes_.size() + markBytes_; }
+  // Room for bytes. Marks alone may fill the queue (Ogg comments with a cover
+  // picture); bytes still flow then, or the consumer would wait for bytes and
+  // the producer for room.
+  std::size_t RoomLocked() const {
+    const std::size_t used = UsedLocked();
+    if (used < capacity_) return capacity_ - used;
+    return bytes_.empty() ? capacity_ : 0;
+  }
+
   const std::size_t capacity_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<char> bytes_;  // guarded by mutex_
-  bool finished_ = false;   // guarded by mutex_
-  bool aborted_ = false;    // guarded by mutex_
+  std::deque<char> bytes_;       // guarded by mutex_
+  std::deque<QueueMark> marks_;  // guarded by mutex_, by position
+  std::size_t markBytes_ = 0;    // guarded by mutex_: room the marks take
+  uint64_t pushed_ = 0;          // guarded by mutex_: bytes ever pushed
+  uint64_t popped_ = 0;          // guarded by mutex_: bytes ever popped
+  bool finished_ = false;        // guarded by mutex_
+  bool aborted_ = false;         // guarded by mutex_
 };
 
 }  // namespace tw::engine

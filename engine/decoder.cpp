@@ -9,8 +9,11 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include <algorithm>
 #include <chrono>
+#include <deque>
 #include <memory>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -22,6 +25,11 @@ namespace tw::engine {
 namespace {
 
 constexpr int kIoBufferBytes = 4096;
+constexpr int kFramesBeforeReady = 3;
+constexpr std::size_t kMaxHeldMarks = 64;
+// A mono station plays at full level on both sides, as it would on a mono
+// radio; swresample's default spreads it at -3 dB.
+constexpr double kMonoToBoth[2] = {1.0, 1.0};
 // Bytes the decoder may read without finding audio before the stream counts as
 // not playable (HTML, junk with an audio label).
 constexpr int64_t kMaxBytesWithoutAudio = 256 * 1024;
@@ -43,15 +51,37 @@ const char* FormatFor(const std::string& type, const std::string& url) {
   return nullptr;
 }
 
+// The first audio stream whose codec the container named. av_find_best_stream
+// passes over audio with no rate and channel count yet, and raw MP3 and ADTS
+// have none until their first frame is parsed.
+int FirstNamedAudioStream(const AVFormatContext& format) {
+  for (unsigned i = 0; i < format.nb_streams; ++i) {
+    const AVCodecParameters* params = format.streams[i]->codecpar;
+    if (params->codec_type == AVMEDIA_TYPE_AUDIO && params->codec_id != AV_CODEC_ID_NONE) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
 struct Io {
   Stream* stream;
   int64_t bytes = 0;
+  // Read, not yet decoded up to: FFmpeg reads ahead (probing, buffers), so the
+  // marks wait for the first packet at or past them.
+  std::deque<QueueMark> marks;
 };
 
 int ReadPacket(void* opaque, uint8_t* buffer, int size) {
   auto* io = static_cast<Io*>(opaque);
-  const std::size_t n =
-      io->stream->network.Pop(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(size));
+  const std::size_t n = io->stream->network.Pop(reinterpret_cast<char*>(buffer),
+                                                static_cast<std::size_t>(size), &io->marks);
+  // Junk that yields no packets must not pile marks up: past a few, the
+  // oldest take effect now.
+  while (io->marks.size() > kMaxHeldMarks) {
+    io->stream->Reach(std::move(io->marks.front()));
+    io->marks.pop_front();
+  }
   if (n == 0) return AVERROR_EOF;
   io->bytes += static_cast<int64_t>(n);
   return static_cast<int>(n);
@@ -78,10 +108,13 @@ struct FrameCloser {
 struct PacketCloser {
   void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
+struct ParserCloser {
+  void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
+};
 
 class Decoder {
  public:
-  explicit Decoder(Stream& stream) : stream_(stream), io_{&stream} {}
+  explicit Decoder(Stream& stream) : stream_(stream), io_{&stream, 0, {}} {}
 
   // Returns BASS_OK once the stream has played out, or why it could not start.
   int Run() {
@@ -113,6 +146,7 @@ class Decoder {
     format_.reset(format);
 
     int index = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (index < 0) index = FirstNamedAudioStream(*format);
     if (index < 0 || format->streams[index]->codecpar->codec_id == AV_CODEC_ID_NONE) {
       // Only where the container did not say: this reads ahead, which costs time.
       if (avformat_find_stream_info(format, nullptr) < 0) return BASS_ERROR_FILEFORM;
@@ -132,27 +166,101 @@ class Decoder {
     packet_.reset(av_packet_alloc());
     if (!frame_ || !packet_) return BASS_ERROR_MEM;
 
+    // The MP3 demuxer reads 1024-byte packets: 64 ms of a 128 kbps station that
+    // sends in real time, before the first frame could decode. Once it has found
+    // the first frame, parse whatever has arrived instead, frame by frame.
+    if (std::string_view(format->iformat->name) == "mp3" && params->codec_id == AV_CODEC_ID_MP3) {
+      parser_.reset(av_parser_init(params->codec_id));
+      parserCodec_.reset(avcodec_alloc_context3(nullptr));
+      if (!parser_ || !parserCodec_) return BASS_ERROR_MEM;
+      parserCodec_->codec_id = params->codec_id;
+    }
+    uint8_t chunk[kIoBufferBytes + AV_INPUT_BUFFER_PADDING_SIZE] = {};
+
     for (;;) {
       if (stream_.freed) return BASS_OK;
-      const int read = av_read_frame(format, packet_.get());
-      if (read < 0) break;
-      if (packet_->stream_index == index) {
-        if (avcodec_send_packet(codec_.get(), packet_.get()) >= 0) Drain();
+      if (parser_) {
+        const int got = avio_read_partial(avio_.get(), chunk, kIoBufferBytes);
+        if (got <= 0) break;
+        chunkEnd_ = avio_tell(avio_.get());
+        Parse(chunk, got);
+      } else {
+        const int read = av_read_frame(format, packet_.get());
+        if (read < 0) break;
+        ReachMarks(packet_->pos >= 0 ? packet_->pos : avio_tell(avio_.get()));
+        if (packet_->stream_index == index) {
+          Decode(packet_.get());
+        }
+        av_packet_unref(packet_.get());
       }
-      av_packet_unref(packet_.get());
       if (!produced_ && io_.bytes > kMaxBytesWithoutAudio) return BASS_ERROR_FILEFORM;
     }
-    avcodec_send_packet(codec_.get(), nullptr);
-    Drain();
+    if (parser_) Parse(nullptr, 0);
+    Decode(nullptr);
+    ReachMarks(-1);
     return produced_ ? BASS_OK : BASS_ERROR_FILEFORM;
   }
 
  private:
-  void Drain() {
-    while (avcodec_receive_frame(codec_.get(), frame_.get()) >= 0) {
+  // Applies the marks placed before byte `position` of the stream (-1: all),
+  // just before the audio from there is decoded into the ring, which is at most
+  // the ring's length ahead of what is heard.
+  void ReachMarks(int64_t position) {
+    while (!io_.marks.empty() &&
+           (position < 0 || io_.marks.front().position <= static_cast<uint64_t>(position))) {
+      stream_.Reach(std::move(io_.marks.front()));
+      io_.marks.pop_front();
+    }
+  }
+
+  // Cuts raw bytes into frames and decodes each; no bytes flushes the last one.
+  void Parse(const uint8_t* data, int size) {
+    do {
+      uint8_t* frame = nullptr;
+      int frameSize = 0;
+      const int used = av_parser_parse2(parser_.get(), parserCodec_.get(), &frame, &frameSize, data,
+                                        size, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+      if (used < 0 || (used == 0 && frameSize == 0)) return;
+      data += used;
+      size -= used;
+      if (frameSize > 0) {
+        // The parser hands a frame out once it has taken in all of it.
+        ReachMarks(std::max<int64_t>(0, chunkEnd_ - size - frameSize));
+        // Not reference-counted: avcodec_send_packet takes a copy.
+        packet_->data = frame;
+        packet_->size = frameSize;
+        Decode(packet_.get());
+        packet_->data = nullptr;
+        packet_->size = 0;
+      }
+    } while (size > 0);
+  }
+
+  // One packet (null: the end) through the decoder, and what it gives out on.
+  void Decode(const AVPacket* packet) {
+    if (avcodec_send_packet(codec_.get(), packet) < 0) {
+      Distrust();
+      return;
+    }
+    int result;
+    while ((result = avcodec_receive_frame(codec_.get(), frame_.get())) >= 0) {
+      ++goodFrames_;
       Convert(*frame_);
       av_frame_unref(frame_.get());
     }
+    if (result != AVERROR(EAGAIN) && result != AVERROR_EOF) Distrust();
+    if (!trusted_ && goodFrames_ >= kFramesBeforeReady) {
+      trusted_ = true;
+      Write(held_.data(), held_.size() / 2);
+      held_ = {};
+    }
+  }
+
+  // A decode error: before the stream has proved itself, what came so far was
+  // junk that looked like a frame.
+  void Distrust() {
+    goodFrames_ = 0;
+    if (!trusted_) held_.clear();
   }
 
   // A chained Ogg stream may change rate or channels: rebuild the resampler then.
@@ -168,6 +276,7 @@ class Decoder {
                             const_cast<AVChannelLayout*>(&frame.ch_layout),
                             static_cast<AVSampleFormat>(frame.format), frame.sample_rate, 0,
                             nullptr) < 0 ||
+        (frame.ch_layout.nb_channels == 1 && swr_set_matrix(swr, kMonoToBoth, 1) < 0) ||
         swr_init(swr) < 0) {
       swr_free(&swr);
       return false;
@@ -195,6 +304,10 @@ class Decoder {
 
   // Waits for room in the ring (the output drains it in real time).
   void Write(const float* stereo, std::size_t frames) {
+    if (!trusted_) {
+      held_.insert(held_.end(), stereo, stereo + frames * 2);
+      return;
+    }
     while (frames > 0 && !stream_.freed) {
       const std::size_t n = stream_.pcm.Write(stereo, frames);
       stereo += n * 2;
@@ -203,8 +316,19 @@ class Decoder {
         produced_ = true;
         stream_.Settle(BASS_OK);
       }
-      if (frames > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (frames > 0) std::this_thread::sleep_for(UntilRoom(frames));
     }
+  }
+
+  // How long the output takes to free a quarter of the ring (or room for what
+  // waits, if more): refilling in large steps rather than every few frames
+  // keeps this thread from waking a hundred times a second for the whole play.
+  std::chrono::milliseconds UntilRoom(std::size_t frames) const {
+    const std::size_t want = std::max(frames, stream_.pcm.capacity() / 4);
+    const std::size_t room = stream_.pcm.room();
+    const std::size_t ms =
+        want > room ? (want - room) * 1000 / static_cast<std::size_t>(stream_.freq) : 0;
+    return std::chrono::milliseconds(std::clamp<std::size_t>(ms, 10, 100));
   }
 
   Stream& stream_;
@@ -215,11 +339,21 @@ class Decoder {
   std::unique_ptr<SwrContext, SwrCloser> swr_;
   std::unique_ptr<AVFrame, FrameCloser> frame_;
   std::unique_ptr<AVPacket, PacketCloser> packet_;
+  std::unique_ptr<AVCodecParserContext, ParserCloser> parser_;  // raw MP3 only
+  std::unique_ptr<AVCodecContext, CodecCloser> parserCodec_;    // what the parser learns
+  int64_t chunkEnd_ = 0;  // stream position after the bytes being parsed
   int rate_ = 0;
   int sampleFormat_ = -1;
   AVChannelLayout layout_{};
   std::vector<float> out_;
   bool produced_ = false;
+  // Junk (HTML, random bytes labelled audio) now and then holds something that
+  // decodes as a frame, but practically never several in a row: the stream is
+  // audio once kFramesBeforeReady frames decoded without an error in between.
+  // Until then its frames wait in held_ (a few tens of milliseconds).
+  int goodFrames_ = 0;
+  bool trusted_ = false;
+  std::vector<float> held_;
 
  public:
   ~Decoder() { av_channel_layout_uninit(&layout_); }

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/ascii.h"
 #include "engine/hls.h"
 #include "engine/http.h"
 #include "engine/internal.h"
@@ -15,16 +16,13 @@ namespace tw::engine {
 
 namespace {
 
+using ascii::Lowered;
+
 constexpr std::size_t kMaxPlaylistBytes = 1024 * 1024;
 // Reloads of a live playlist that bring nothing new before the stream counts as
 // ended, and segment failures in a row before it counts as broken.
 constexpr int kMaxIdleReloads = 6;
 constexpr int kMaxSegmentFailures = 3;
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return text;
-}
 
 // Reads a whole (small) text resource.
 int FetchText(Stream& stream, const std::string& url, std::string* text, std::string* finalUrl) {
@@ -49,12 +47,12 @@ void Pause(Stream& stream, double seconds) {
 
 // A container type the decoder understands, from the response or the URL.
 std::string SegmentType(const std::string& contentType, const std::string& url) {
-  const std::string type = Lower(contentType);
+  const std::string type = Lowered(contentType);
   if (type.find("mp2t") != std::string::npos || type.find("aac") != std::string::npos ||
       type.find("mpeg") != std::string::npos) {
     return type;
   }
-  std::string path = Lower(url.substr(0, url.find('?')));
+  std::string path = Lowered(url.substr(0, url.find('?')));
   if (path.ends_with(".ts")) return "video/mp2t";
   if (path.ends_with(".aac")) return "audio/aac";
   if (path.ends_with(".mp3")) return "audio/mpeg";
@@ -94,6 +92,10 @@ class HlsReader {
     std::optional<uint64_t> next;
     int idle = 0;
     int failures = 0;
+    // A live playlist that lists nothing to play keeps the creator waiting no
+    // longer than a server that sends nothing would.
+    const auto giveUp =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(ConfigNetReadTimeoutMs());
     for (;;) {
       if (stream_.freed) return BASS_ERROR_HANDLE;
       if (!next && !playlist.segments.empty()) {
@@ -118,6 +120,10 @@ class HlsReader {
       }
       idle = progressed ? 0 : idle + 1;
       if (idle > kMaxIdleReloads) return *gotAudio_ ? BASS_ERROR_ENDED : BASS_ERROR_TIMEOUT;
+      if (!*gotAudio_ && std::chrono::steady_clock::now() >= giveUp) {
+        // failure_ still FILEFORM: no segment was even tried.
+        return failure_ == BASS_ERROR_FILEFORM ? BASS_ERROR_TIMEOUT : failure_;
+      }
       // A live playlist gains a segment about every target duration.
       const double wait = playlist.target_duration > 0 ? playlist.target_duration : 2;
       Pause(stream_, progressed ? wait / 2 : wait / 2 + 0.5);
@@ -133,7 +139,6 @@ class HlsReader {
   }
 
   int PlaySegment(const HlsSegment& segment) {
-    stream_.SetTag(BASS_TAG_HLS_EXTINF, segment.extinf);
     std::vector<std::string> headers;
     bool started = false;
     std::string type;
@@ -141,7 +146,7 @@ class HlsReader {
     handlers.header = [&](std::string_view line) {
       if (line.starts_with("HTTP/")) headers.clear();
       if (!line.empty()) headers.emplace_back(line);
-      if (line.size() > 13 && Lower(std::string(line.substr(0, 13))) == "content-type:") {
+      if (line.size() > 13 && Lowered(std::string(line.substr(0, 13))) == "content-type:") {
         type = std::string(line.substr(13));
         while (!type.empty() && type.front() == ' ') type.erase(0, 1);
       }
@@ -151,7 +156,11 @@ class HlsReader {
       if (!started) {
         started = true;
         Begin(headers, SegmentType(type, segment.url));
-        stream_.Post(BASS_SYNC_HLS_SEGMENT, 0);
+        // The segment's title and sync come when its audio is decoded.
+        if (!stream_.network.PushMark(
+                {BASS_TAG_HLS_EXTINF, segment.extinf, BASS_SYNC_HLS_SEGMENT})) {
+          return false;
+        }
       }
       stream_.Status(data.data(), static_cast<DWORD>(data.size()));
       return stream_.network.Push(data);

@@ -20,7 +20,17 @@ struct Transfer {
   std::size_t headerBytes = 0;
   bool stoppedByHandler = false;
   bool headerTooLarge = false;
+  bool errorStatus = false;  // an ICY status line other than 2xx
+  bool bodyStarted = false;
 };
+
+// "ICY 404 Resource Not Found" -> false. Shoutcast servers answer errors with
+// ICY status lines, which curl takes for "200" (see the aliases below).
+bool IcyStatusOk(std::string_view line) {
+  line.remove_prefix(4);
+  return line.size() >= 3 && line[0] == '2' && line[1] >= '0' && line[1] <= '9' && line[2] >= '0' &&
+         line[2] <= '9';
+}
 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
@@ -33,6 +43,10 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   std::string_view line(data, bytes);
   if (line.starts_with("HTTP/") || line.starts_with("ICY ")) t->headerBytes = bytes;
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  if (line.starts_with("ICY ") && !IcyStatusOk(line)) {
+    t->errorStatus = true;
+    return 0;
+  }
   if (t->handlers->header && !t->handlers->header(line)) {
     t->stoppedByHandler = true;
     return 0;
@@ -43,6 +57,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   const std::size_t bytes = size * count;
+  t->bodyStarted = true;
   if (t->cancel->load()) return 0;
   if (t->handlers->body && !t->handlers->body(std::string_view(data, bytes))) {
     t->stoppedByHandler = true;
@@ -102,7 +117,9 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   Transfer transfer{&handlers, &cancel};
   // Shoutcast servers answer "ICY 200 OK"; curl takes it as a status line only
   // when told. (Allowing HTTP/0.9 instead would put the status line in the audio.)
-  curl_slist* aliases = curl_slist_append(nullptr, "ICY 200 OK");
+  // Every ICY line is listed, errors too, so that "ICY 404" is an HTTP error
+  // rather than an unknown protocol; OnHeader refuses those.
+  curl_slist* aliases = curl_slist_append(nullptr, "ICY ");
   curl_slist* headers = curl_slist_append(nullptr, "Icy-MetaData: 1");
   const long timeoutMs = static_cast<long>(ConfigNetTimeoutMs());
   const long readTimeoutS = std::max(1L, static_cast<long>(ConfigNetReadTimeoutMs()) / 1000);
@@ -148,7 +165,10 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   }
   if (cancel.load()) {
     result.error = BASS_ERROR_HANDLE;
-  } else if (transfer.headerTooLarge) {
+  } else if (transfer.errorStatus) {
+    result.error = BASS_ERROR_HTTP;
+  } else if (transfer.headerTooLarge || (code == CURLE_OUT_OF_MEMORY && !transfer.bodyStarted)) {
+    // curl reports a header line beyond its own 100 KB cap as out of memory.
     result.error = BASS_ERROR_LIMIT;
   } else if (transfer.stoppedByHandler) {
     result.error = limitError;

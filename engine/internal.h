@@ -127,4 +127,9 @@ int OutputFreq();
 // not initialised. For tests and diagnostics.
 uint64_t FramesRendered();
 
+// When the output first took decoded frames from the stream (steady clock
+// nanoseconds since its epoch); 0 before that or for a stale handle. For the
+// start-up latency benchmark.
+int64_t FirstFrameMixedNanos(DWORD handle);
+
 }  // namespace tw::engine

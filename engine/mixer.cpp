@@ -1,9 +1,11 @@
 #include "engine/mixer.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "engine/internal.h"
 #include "engine/stream.h"
+#include "engine/streams.h"
 
 namespace tw::engine {
 
@@ -60,6 +62,10 @@ void Mixer::MixStream(Stream& stream, float* out, std::size_t frames) {
 
   float* samples = scratch_.data();
   const std::size_t got = stream.pcm.Read(samples, frames);
+  if (got > 0 && stream.firstMixedNanos.load(std::memory_order_relaxed) == 0) {
+    stream.firstMixedNanos.store(std::chrono::steady_clock::now().time_since_epoch().count(),
+                                 std::memory_order_relaxed);
+  }
   const float volume = stream.volume.load(std::memory_order_relaxed);
   for (std::size_t i = 0; i < got * kChannels; ++i) out[i] += samples[i] * volume;
   // The stream's own history is what it sounded like before its volume.
@@ -75,6 +81,11 @@ void Mixer::MixStream(Stream& stream, float* out, std::size_t frames) {
       stream.PostFromAudio(kEventStall);
     }
   }
+}
+
+int64_t FirstFrameMixedNanos(DWORD handle) {
+  const std::shared_ptr<Stream> stream = FindStream(handle);
+  return stream ? stream->firstMixedNanos.load(std::memory_order_relaxed) : 0;
 }
 
 }  // namespace tw::engine

@@ -3,9 +3,11 @@
 // decoder.
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "engine/ascii.h"
 #include "engine/http.h"
 #include "engine/icy.h"
 #include "engine/internal.h"
@@ -17,22 +19,22 @@ namespace tw::engine {
 
 namespace {
 
+using ascii::Lowered;
+
 // Playlists and HLS playlists are read whole, up to this size.
 constexpr std::size_t kMaxPlaylistBytes = 1024 * 1024;
 // Playlists inside playlists, at most this deep (a playlist naming itself ends here).
 constexpr int kMaxPlaylistDepth = 4;
+// Responses one stream may fetch while it looks for audio among playlist
+// entries: more mirrors than any station lists, few enough that a playlist of
+// dead hosts ends in bounded time.
+constexpr int kMaxFetches = 20;
 constexpr std::size_t kSniffBytes = 4096;
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return out;
-}
 
 // "Name: value" -> value, when the name matches in any case.
 std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
   if (line.size() <= name.size() || line[name.size()] != ':') return std::nullopt;
-  if (Lower(line.substr(0, name.size())) != name) return std::nullopt;
+  if (Lowered(line.substr(0, name.size())) != name) return std::nullopt;
   std::string_view value = line.substr(name.size() + 1);
   while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
   return value;
@@ -66,6 +68,7 @@ struct Fetch {
   std::unique_ptr<IcySplitter> icySplitter;
   std::unique_ptr<OggCommentWatcher> ogg;
   std::string audio;
+  uint64_t audioBytes = 0;  // audio queued so far, metadata not counted
   std::vector<std::string> blocks;
   std::vector<std::vector<std::string>> comments;
   const std::string url;
@@ -80,7 +83,7 @@ struct Fetch {
     if (!line.empty()) {
       headers.emplace_back(line);
       if (auto value = HeaderValue(line, "icy-metaint")) metaint = ParseMetaint(*value);
-      if (auto value = HeaderValue(line, "content-type")) contentType = Lower(*value);
+      if (auto value = HeaderValue(line, "content-type")) contentType = Lowered(*value);
     }
     // The creator sees each header line as it comes, the status line first.
     const std::string text(line);
@@ -131,36 +134,72 @@ struct Fetch {
     return Queue(first);
   }
 
+  // Body bytes of an audio response: ICY metadata taken out, titles and Ogg
+  // comment changes queued as marks at their place in the audio.
   bool Queue(std::string_view data) {
     stream.Status(data.data(), static_cast<DWORD>(data.size()));
-    std::string_view audioBytes = data;
-    if (icySplitter) {
+    if (!icySplitter) return QueueAudio(data);
+    // Pieces of at most metaint bytes hold at most one metadata block, and that
+    // block sits where the audio count reaches a multiple of metaint.
+    const std::size_t interval = icySplitter->metaint();
+    while (!data.empty()) {
+      const std::string_view piece = data.substr(0, interval);
+      data.remove_prefix(piece.size());
       audio.clear();
       blocks.clear();
-      icySplitter->Feed(data, &audio, &blocks);
-      audioBytes = audio;
-      for (std::string& block : blocks) {
-        stream.SetTag(BASS_TAG_META, std::move(block));
-        stream.Post(BASS_SYNC_META, 0);
+      icySplitter->Feed(piece, &audio, &blocks);
+      std::string_view rest = audio;
+      if (!blocks.empty()) {
+        const uint64_t boundary = (audioBytes + audio.size()) / interval * interval;
+        const std::string_view before = rest.substr(0, boundary - audioBytes);
+        rest.remove_prefix(before.size());
+        if (!QueueAudio(before)) return false;
+        if (!stream.network.PushMark({BASS_TAG_META, std::move(blocks.front()), BASS_SYNC_META})) {
+          return false;
+        }
       }
+      if (!QueueAudio(rest)) return false;
     }
-    if (ogg) {
-      comments.clear();
-      ogg->Feed(audioBytes, &comments);
-      for (const auto& list : comments) {
-        stream.SetTag(BASS_TAG_OGG, TagList(list));
-        stream.Post(BASS_SYNC_OGG_CHANGE, 0);
-      }
-    }
-    return stream.network.Push(audioBytes);
+    return true;
   }
+
+  bool QueueAudio(std::string_view data) {
+    audioBytes += data.size();
+    if (!ogg) return stream.network.Push(data);
+    // In small pieces, so a new stream's comments are marked close to where it
+    // begins.
+    constexpr std::size_t kOggPiece = 4096;
+    while (!data.empty()) {
+      const std::string_view piece = data.substr(0, kOggPiece);
+      data.remove_prefix(piece.size());
+      comments.clear();
+      ogg->Feed(piece, &comments);
+      for (const auto& list : comments) {
+        if (!stream.network.PushMark({BASS_TAG_OGG, TagList(list), BASS_SYNC_OGG_CHANGE})) {
+          return false;
+        }
+      }
+      if (!stream.network.Push(piece)) return false;
+    }
+    return true;
+  }
+};
+
+// What one stream's playlist walk has fetched so far. A playlist that lists
+// itself, or playlists that list each other, would otherwise be read again for
+// every entry at every depth: a hundred entries four deep are a hundred million
+// requests.
+struct Walk {
+  std::set<std::string> tried;  // each URL is fetched once per stream
+  int fetches = 0;
 };
 
 // Fetches url: plays it when it is audio, tries its entries when it is a
 // playlist. Returns how it ended: BASS_ERROR_ENDED after audio was played,
 // another error when nothing could be.
-int Play(Stream& stream, const std::string& url, int depth, bool* gotAudio) {
+int Play(Stream& stream, const std::string& url, int depth, Walk& walk, bool* gotAudio) {
   if (!IsAllowedScheme(url)) return BASS_ERROR_PROTOCOL;
+  if (!walk.tried.insert(url).second || ++walk.fetches > kMaxFetches) return BASS_ERROR_PLAYLIST;
   Fetch fetch(stream, url);
   HttpHandlers handlers;
   handlers.header = [&](std::string_view line) { return fetch.OnHeader(line); };
@@ -183,7 +222,7 @@ int Play(Stream& stream, const std::string& url, int depth, bool* gotAudio) {
   if (depth >= kMaxPlaylistDepth) return BASS_ERROR_PLAYLIST;
   int error = BASS_ERROR_PLAYLIST;
   for (const std::string& entry : ParsePlaylist(fetch.kind, fetch.playlist, base)) {
-    error = Play(stream, entry, depth + 1, gotAudio);
+    error = Play(stream, entry, depth + 1, walk, gotAudio);
     if (*gotAudio || stream.freed) return error;
   }
   return error == BASS_ERROR_PLAYLIST || error == BASS_ERROR_FILEFORM ? BASS_ERROR_PLAYLIST : error;
@@ -193,7 +232,8 @@ int Play(Stream& stream, const std::string& url, int depth, bool* gotAudio) {
 
 void RunNetwork(std::shared_ptr<Stream> stream) {
   bool gotAudio = false;
-  const int error = Play(*stream, stream->url, 0, &gotAudio);
+  Walk walk;
+  const int error = Play(*stream, stream->url, 0, walk, &gotAudio);
   if (!gotAudio) {
     stream->Settle(error);
     stream->network.Abort();

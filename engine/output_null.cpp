@@ -18,7 +18,9 @@ namespace tw::engine {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kTick = std::chrono::milliseconds(10);
+// About a sound card's period. A wake-up costs more than the mixing it does
+// (most of this output's CPU time), so no shorter.
+constexpr auto kTick = std::chrono::milliseconds(20);
 // After a stall (the machine slept, the thread starved) play on from now
 // instead of rendering the lost time in one burst.
 constexpr auto kMaxCatchUp = std::chrono::milliseconds(200);

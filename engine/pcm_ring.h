@@ -3,6 +3,7 @@
 // consumer side never locks or waits, as the output thread must not.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <memory>
@@ -24,11 +25,12 @@ class PcmRing {
   std::size_t Write(const float* stereo, std::size_t frames) {
     const std::size_t w = written_.load(std::memory_order_relaxed);
     const std::size_t n = std::min(frames, capacity_ - (w - read_.load(std::memory_order_acquire)));
-    for (std::size_t i = 0; i < n; ++i) {
-      std::size_t slot = ((w + i) % capacity_) * 2;
-      samples_[slot] = stereo[i * 2];
-      samples_[slot + 1] = stereo[i * 2 + 1];
-    }
+    if (n == 0) return 0;
+    // At most two pieces: up to the end of the storage, then from its start.
+    const std::size_t at = w % capacity_;
+    const std::size_t first = std::min(n, capacity_ - at);
+    std::copy_n(stereo, first * 2, samples_.get() + at * 2);
+    std::copy_n(stereo + first * 2, (n - first) * 2, samples_.get());
     written_.store(w + n, std::memory_order_release);
     return n;
   }
@@ -37,11 +39,11 @@ class PcmRing {
   std::size_t Read(float* stereo, std::size_t frames) {
     const std::size_t r = read_.load(std::memory_order_relaxed);
     const std::size_t n = std::min(frames, written_.load(std::memory_order_acquire) - r);
-    for (std::size_t i = 0; i < n; ++i) {
-      std::size_t slot = ((r + i) % capacity_) * 2;
-      stereo[i * 2] = samples_[slot];
-      stereo[i * 2 + 1] = samples_[slot + 1];
-    }
+    if (n == 0) return 0;
+    const std::size_t at = r % capacity_;
+    const std::size_t first = std::min(n, capacity_ - at);
+    std::copy_n(samples_.get() + at * 2, first * 2, stereo);
+    std::copy_n(samples_.get(), (n - first) * 2, stereo + first * 2);
     read_.store(r + n, std::memory_order_release);
     return n;
   }

@@ -1,5 +1,7 @@
 #include "engine/stream.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <thread>
 
 #include "engine/internal.h"
@@ -104,11 +106,16 @@ HSYNC Stream::AddSync(DWORD type, SYNCPROC* proc, void* user) {
   return id;
 }
 
+void Stream::Reach(QueueMark mark) {
+  if (mark.tagType != 0) SetTag(mark.tagType, std::move(mark.tag));
+  if (mark.syncType != 0) Post(mark.syncType, 0);
+}
+
 void Stream::Post(DWORD type, DWORD data) {
   {
     std::lock_guard lock(callbackMutex_);
     if (callbackStopped_ || pending_.size() >= kMaxPending) return;
-    pending_.push_back({type, data});
+    pending_.push_back({type, data, syncs_.size()});
   }
   audioEvents_.fetch_or(kEventPosted, std::memory_order_acq_rel);
   audioEvents_.notify_all();
@@ -116,6 +123,9 @@ void Stream::Post(DWORD type, DWORD data) {
 
 void Stream::PostFromAudio(AudioEvent event) {
   // Lock-free: a futex wake, never a mutex, on the output thread.
+  if (event == kEventStall || event == kEventResume) {
+    stallFlips_.fetch_add(1, std::memory_order_acq_rel);
+  }
   audioEvents_.fetch_or(event, std::memory_order_acq_rel);
   audioEvents_.notify_all();
 }
@@ -147,8 +157,21 @@ void Stream::RunCallbacks() {
     // Audio events first (they are the time-critical ones), then queued syncs.
     uint32_t events = audioEvents_.exchange(0, std::memory_order_acq_rel);
     std::vector<Pending> batch;
-    if (events & kEventStall) batch.push_back({BASS_SYNC_STALL, 0});
-    if (events & kEventResume) batch.push_back({BASS_SYNC_STALL, 1});
+    // Output events go to every sync set by now.
+    constexpr std::size_t kAllSyncs = SIZE_MAX;
+    const uint32_t flips = stallFlips_.load(std::memory_order_acquire);
+    if (flips != stallFlipsDone_) {
+      // Behind by more than a stall and its resume (a callback blocked): only the
+      // last one or two, so the syncs still alternate and the last one is the
+      // state now.
+      const uint32_t behind = flips - stallFlipsDone_;
+      uint32_t flip = behind > 2 ? flips - (behind % 2 == 0 ? 2 : 1) : stallFlipsDone_;
+      while (flip != flips) {
+        ++flip;
+        batch.push_back({BASS_SYNC_STALL, flip % 2 == 0 ? 1u : 0u, kAllSyncs});
+      }
+      stallFlipsDone_ = flips;
+    }
     std::vector<SyncEntry> syncs;
     {
       std::lock_guard lock(callbackMutex_);
@@ -157,11 +180,13 @@ void Stream::RunCallbacks() {
       pending_.clear();
       syncs = syncs_;
     }
-    if (events & kEventEnd) batch.push_back({BASS_SYNC_END, 0});
+    if (events & kEventEnd) batch.push_back({BASS_SYNC_END, 0, kAllSyncs});
     for (const Pending& event : batch) {
       // An end sync finds why the stream ended as its thread's engine error.
       SetError(event.type == BASS_SYNC_END ? endError.load() : BASS_OK);
-      for (const SyncEntry& sync : syncs) {
+      const std::size_t count = std::min(event.syncCount, syncs.size());
+      for (std::size_t i = 0; i < count; ++i) {
+        const SyncEntry& sync = syncs[i];
         if (sync.type != event.type) continue;
         if (!RunGuarded(sync.proc, sync.id, event.data, sync.user)) return;
       }

@@ -77,6 +77,9 @@ class Stream {
   std::atomic<int> endError{BASS_ERROR_ENDED};
   // Frames the output needs buffered before it resumes after a stall.
   std::atomic<std::size_t> restartFrames{0};
+  // When the output first took decoded frames from this stream: steady clock
+  // nanoseconds, 0 until then. Stored once by the output thread.
+  std::atomic<int64_t> firstMixedNanos{0};
 
   std::mutex mutex;
   std::condition_variable changed;
@@ -98,9 +101,14 @@ class Stream {
   void SetTag(DWORD type, std::string text);
   const char* Tag(DWORD type);
 
+  // Decoder thread: a mark of the network queue was read past; applies its tag
+  // change and queues its sync.
+  void Reach(QueueMark mark);
+
   // --- Callbacks ----------------------------------------------------------------
   HSYNC AddSync(DWORD type, SYNCPROC* proc, void* user);
-  // Any thread but the output's: queues the syncs of this type with data.
+  // Any thread but the output's: queues the syncs of this type with data. Only
+  // syncs set before the event get it.
   void Post(DWORD type, DWORD data);
   // Output thread: raises an event without locking.
   void PostFromAudio(AudioEvent event);
@@ -114,6 +122,7 @@ class Stream {
   struct Pending {
     DWORD type;
     DWORD data;
+    std::size_t syncCount;  // syncs_ set when it happened; later ones do not get it
   };
   void RunCallbacks();
   bool RunGuarded(SYNCPROC* proc, HSYNC id, DWORD data, void* user);
@@ -123,6 +132,11 @@ class Stream {
   std::deque<Pending> pending_;
   std::atomic<uint32_t> audioEvents_{0};
   bool callbackStopped_ = false;
+  // Stalls and resumes so far, counted by the output thread (odd: stalled now).
+  // A count rather than event bits, so that the syncs keep their order even
+  // when several happen while a callback blocks.
+  std::atomic<uint32_t> stallFlips_{0};
+  uint32_t stallFlipsDone_ = 0;  // callback thread only
 
   // Held only to decide whether a callback may start, never while it runs.
   std::mutex gate_;

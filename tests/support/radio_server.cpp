@@ -240,6 +240,12 @@ int RadioServer::LiveConnections(std::string_view path) const {
                                         [&](auto& c) { return c->open && c->path == key; }));
 }
 
+std::chrono::steady_clock::time_point RadioServer::FirstBodyByteSent(std::string_view path) const {
+  std::lock_guard lock(mutex_);
+  const auto it = records_.find(PathPart(path));
+  return it == records_.end() ? Clock::time_point() : it->second.firstBodyByte;
+}
+
 void RadioServer::AcceptLoop() {
   for (;;) {
     ReapFinished();
@@ -364,6 +370,10 @@ bool RadioServer::SendPaced(Connection& connection, const Route& route, std::str
       }
     }
 
+    if (sent == 0 && withMetadata) {
+      std::lock_guard lock(mutex_);
+      records_[connection.path].firstBodyByte = Clock::now();
+    }
     if (!SendAll(connection, payload.substr(position, chunk))) return false;
     position += chunk;
     sent += chunk;
@@ -461,6 +471,7 @@ void RadioServer::HandleConnection(const std::shared_ptr<Connection>& connection
       ++record.requests;
       record.requestLine = requestLine;
       record.headerLines.assign(lines.begin() + (lines.empty() ? 0 : 1), lines.end());
+      record.firstBodyByte = {};
       connection->path = path;
     }
     requestArrived_.notify_all();

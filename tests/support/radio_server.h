@@ -91,6 +91,10 @@ class RadioServer {
   // Connections for the path that are still open (the server notices a client
   // that closed within a few tens of milliseconds, even while it is silent).
   int LiveConnections(std::string_view path) const;
+  // When the server began sending the body of the last response for the path
+  // (before any metadata block); a default time point until it has. Lets a
+  // benchmark time a client that cannot report its first byte itself.
+  std::chrono::steady_clock::time_point FirstBodyByteSent(std::string_view path) const;
 
   static constexpr int kMaxConnections = 32;
 
@@ -100,6 +104,7 @@ class RadioServer {
     int requests = 0;
     std::string requestLine;
     std::vector<std::string> headerLines;
+    std::chrono::steady_clock::time_point firstBodyByte;
   };
 
   void AcceptLoop();
