@@ -165,7 +165,6 @@ void TForm1::FormCreate() {
   namespace fs = std::filesystem;
   using tw::BoxIcon;
 
-  // Song notifications start unarmed (with the tray).
   if (fs::exists(folder_ / tw::kRadioTxtFileName)) ImportStations();
 
   if (!fs::exists(folder_ / tw::kStationFileName)) {
@@ -174,7 +173,6 @@ void TForm1::FormCreate() {
   }
   LoadStations();
 
-  // Minimise-to-tray arrives with the tray icon.
   settings_ = tw::ReadSettings(tw::IniFile(folder_ / tw::kSettingsFileName));
   CheckBox3->setChecked(settings_.noHint);
   CheckBox1->setChecked(settings_.startTray);
