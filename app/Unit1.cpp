@@ -20,6 +20,7 @@
 #include "app/radio_txt.h"
 #include "app/station_list.h"
 #include "app/status_display.h"
+#include "app/window_font.h"
 #include "editor/Edit_Unit1.h"
 #include "engine/engine.h"
 #include "platform/ini_file.h"
@@ -74,11 +75,7 @@ TForm1::TForm1(std::filesystem::path programFolder, QWidget* parent)
   setObjectName("Form1");
   setWindowTitle("Tunewell 0.6 - by the Tunewell developers");
   setWindowIcon(tw::MakeAppIcon());
-  QFont font;
-  font.setFamilies({"Segoe UI", "Liberation Sans", "DejaVu Sans"});
-  font.setStyleHint(QFont::SansSerif);
-  font.setPointSize(9);
-  setFont(font);
+  setFont(tw::WindowFont());
   setFixedSize(kClientWidth, kClientHeight);
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     QRect area = screen->availableGeometry();

@@ -12,6 +12,7 @@
 
 #include "app/message_box.h"
 #include "app/station_list.h"
+#include "app/window_font.h"
 #include "editor/input_box.h"
 #include "editor/station_save.h"
 #include "platform/ini_file.h"
@@ -66,11 +67,7 @@ TRadioEdit::TRadioEdit(std::filesystem::path programFolder, QWidget* owner)
   setObjectName("RadioEdit");
   setWindowTitle("Tunewell Editor for Simple Tunewell");
   setWindowIcon(MakeEditorIcon());
-  QFont font;
-  font.setFamilies({"Segoe UI", "Liberation Sans", "DejaVu Sans"});
-  font.setStyleHint(QFont::SansSerif);
-  font.setPointSize(9);
-  setFont(font);
+  setFont(tw::WindowFont());
   // Resizable, but without a layout: the controls keep their places.
   resize(kClientWidth, kClientHeight);
   CreateControls();
