@@ -10,14 +10,17 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 #include "engine/internal.h"
+#include "engine/mpeg_audio_header.h"
 #include "engine/streams.h"
 
 namespace tw::engine {
@@ -215,6 +218,8 @@ class Decoder {
 
   // Cuts raw bytes into frames and decodes each; no bytes flushes the last one.
   void Parse(const uint8_t* data, int size) {
+    // A check begun at the end of the last chunk reads on at the start of this one.
+    if (data && awaitingNextHeader()) CheckNextHeader(data, size);
     do {
       uint8_t* frame = nullptr;
       int frameSize = 0;
@@ -226,14 +231,50 @@ class Decoder {
       if (frameSize > 0) {
         // The parser hands a frame out once it has taken in all of it.
         ReachMarks(std::max<int64_t>(0, chunkEnd_ - size - frameSize));
+        std::optional<std::size_t> start;
+        if (!trusted_) {
+          // The first frame comes with whatever preceded it: the decoder wants
+          // it from its header on.
+          start = FindMpegFrameStart(frame, static_cast<std::size_t>(frameSize));
+          if (start) {
+            frame += *start;
+            frameSize -= static_cast<int>(*start);
+          }
+        }
         // Not reference-counted: avcodec_send_packet takes a copy.
         packet_->data = frame;
         packet_->size = frameSize;
         Decode(packet_.get());
         packet_->data = nullptr;
         packet_->size = 0;
+        if (!trusted_ && start && goodFrames_ > 0) {
+          chainHeader_ = MpegHeaderWord(frame);
+          nextHeaderHave_ = 0;
+          CheckNextHeader(data, size);
+        }
       }
     } while (size > 0);
+  }
+
+  bool awaitingNextHeader() const { return nextHeaderHave_ >= 0; }
+
+  // Raw MP3 is trusted after one clean frame once the next frame's header follows
+  // it where its length says and agrees with it: the sync check of MP3 players,
+  // and two frames sooner than waiting for more clean frames. Reads the bytes
+  // after the frame without taking them from the parser.
+  void CheckNextHeader(const uint8_t* data, int size) {
+    while (nextHeaderHave_ < 4 && size > 0) {
+      nextHeader_[static_cast<std::size_t>(nextHeaderHave_++)] = *data++;
+      --size;
+    }
+    if (nextHeaderHave_ < 4) return;
+    nextHeaderHave_ = -1;
+    const uint32_t next = MpegHeaderWord(nextHeader_.data());
+    if (goodFrames_ > 0 && MpegFrameBytes(next) && SameMpegStream(chainHeader_, next)) {
+      Trust();
+    } else {
+      Distrust();
+    }
   }
 
   // One packet (null: the end) through the decoder, and what it gives out on.
@@ -249,17 +290,21 @@ class Decoder {
       av_frame_unref(frame_.get());
     }
     if (result != AVERROR(EAGAIN) && result != AVERROR_EOF) Distrust();
-    if (!trusted_ && goodFrames_ >= kFramesBeforeReady) {
-      trusted_ = true;
-      Write(held_.data(), held_.size() / 2);
-      held_ = {};
-    }
+    if (!trusted_ && goodFrames_ >= kFramesBeforeReady) Trust();
+  }
+
+  void Trust() {
+    if (trusted_) return;
+    trusted_ = true;
+    Write(held_.data(), held_.size() / 2);
+    held_ = {};
   }
 
   // A decode error: before the stream has proved itself, what came so far was
   // junk that looked like a frame.
   void Distrust() {
     goodFrames_ = 0;
+    nextHeaderHave_ = -1;
     if (!trusted_) held_.clear();
   }
 
@@ -299,6 +344,9 @@ class Decoder {
         swr_convert(swr_.get(), &target, capacity, const_cast<const uint8_t**>(frame.extended_data),
                     frame.nb_samples);
     if (frames <= 0) return;
+    if (static_cast<uint32_t>(frames) > stream_.largestFrame.load(std::memory_order_relaxed)) {
+      stream_.largestFrame.store(static_cast<uint32_t>(frames), std::memory_order_relaxed);
+    }
     Write(out_.data(), static_cast<std::size_t>(frames));
   }
 
@@ -312,6 +360,9 @@ class Decoder {
       const std::size_t n = stream_.pcm.Write(stereo, frames);
       stereo += n * 2;
       frames -= n;
+      if (n > 0) {
+        stream_.lastWriteNanos.store(SteadyNanos(), std::memory_order_release);
+      }
       if (n > 0 && !produced_) {
         produced_ = true;
         stream_.Settle(BASS_OK);
@@ -354,6 +405,11 @@ class Decoder {
   int goodFrames_ = 0;
   bool trusted_ = false;
   std::vector<float> held_;
+  // Raw MP3: the header of the last clean frame, and the bytes read so far of
+  // the one that should follow it (-1: no check under way).
+  uint32_t chainHeader_ = 0;
+  std::array<uint8_t, 4> nextHeader_{};
+  int nextHeaderHave_ = -1;
 
  public:
   ~Decoder() { av_channel_layout_uninit(&layout_); }

@@ -2,6 +2,7 @@
 // sees engine.h. No SDL in this header: tests include it without SDL's include path.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -26,6 +27,13 @@ inline BOOL Fail(int code) {
 inline BOOL Succeed() {
   SetError(BASS_OK);
   return 1;
+}
+
+// Steady-clock time in nanoseconds, for times threads share through atomics.
+inline int64_t SteadyNanos() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 // --- Configuration (config.cpp) --------------------------------------------------
@@ -83,6 +91,10 @@ class Output {
   virtual ~Output() = default;
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
+
+  // A stream was started: an output that pulls on its own schedule may pull now
+  // rather than at its next period. Any thread.
+  virtual void Wake() {}
 
  protected:
   Output() = default;

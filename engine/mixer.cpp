@@ -11,7 +11,9 @@ namespace tw::engine {
 
 namespace {
 constexpr std::size_t kScratchFrames = 4096;
-}
+// Arrival jitter a stream paced in real time is started with room for.
+constexpr int64_t kStartJitterMs = 15;
+}  // namespace
 
 Mixer::Mixer(int freq) : freq_(freq), scratch_(kScratchFrames * kChannels) { streams_.reserve(16); }
 
@@ -28,6 +30,7 @@ void Mixer::Remove(Stream* stream) {
 }
 
 void Mixer::Render(float* out, std::size_t frames) {
+  nextStartDue_ = 0;
   // The output's buffer may hold anything (SDL does not promise to clear it).
   std::fill_n(out, frames * kChannels, 0.0f);
   {
@@ -47,6 +50,31 @@ void Mixer::Render(float* out, std::size_t frames) {
   frames_rendered_.fetch_add(frames, std::memory_order_relaxed);
 }
 
+std::size_t Mixer::StartOffset(Stream& stream, std::size_t frames, int64_t now) {
+  // A stream that arrives in real time gains a decoded frame at a time, while the
+  // output takes a period at a time: started as soon as its first frame is
+  // decoded it would run dry before the second arrives. It is safe to start once
+  // what is buffered, plus what has arrived since (in time), covers the
+  // output's take plus one frame and some network jitter. A stream that burst
+  // its first seconds starts at once; one paced in real time starts within a
+  // render, at the latest point that keeps that true, rather than a period late.
+  const std::size_t frame = stream.largestFrame.load(std::memory_order_relaxed);
+  const int64_t since =
+      std::max<int64_t>(0, now - stream.lastWriteNanos.load(std::memory_order_acquire));
+  // A frame later than its time is no credit.
+  const std::size_t arrived =
+      std::min(frame, static_cast<std::size_t>(since * freq_ / 1'000'000'000));
+  const std::size_t lead = stream.pcm.available() + arrived;
+  const std::size_t need = frame + static_cast<std::size_t>(freq_) * kStartJitterMs / 1000;
+  if (lead >= need + frames) return 0;
+  if (lead > need) return frames - (lead - need);
+  // Not yet: come back when a render of a millisecond would do.
+  const std::size_t wait = need + static_cast<std::size_t>(freq_) / 1000 - lead;
+  const int64_t due = now + static_cast<int64_t>(wait) * 1'000'000'000 / freq_;
+  if (nextStartDue_ == 0 || due < nextStartDue_) nextStartDue_ = due;
+  return frames;
+}
+
 void Mixer::MixStream(Stream& stream, float* out, std::size_t frames) {
   Phase phase = stream.phase.load(std::memory_order_acquire);
   const bool finished = stream.decodeFinished.load(std::memory_order_acquire);
@@ -60,19 +88,31 @@ void Mixer::MixStream(Stream& stream, float* out, std::size_t frames) {
   }
   if (phase != Phase::kPlaying) return;
 
+  // Frames of this render before the stream begins (all of them: not yet).
+  std::size_t offset = 0;
+  const bool started = stream.firstMixedNanos.load(std::memory_order_relaxed) != 0;
+  if (!started && !finished) {
+    const int64_t now = SteadyNanos();
+    offset = StartOffset(stream, frames, now);
+    if (offset == frames) return;
+    stream.firstMixedNanos.store(now, std::memory_order_relaxed);
+  }
+
   float* samples = scratch_.data();
-  const std::size_t got = stream.pcm.Read(samples, frames);
+  std::fill_n(samples, offset * kChannels, 0.0f);
+  const std::size_t got = stream.pcm.Read(samples + offset * kChannels, frames - offset);
   if (got > 0 && stream.firstMixedNanos.load(std::memory_order_relaxed) == 0) {
-    stream.firstMixedNanos.store(std::chrono::steady_clock::now().time_since_epoch().count(),
-                                 std::memory_order_relaxed);
+    stream.firstMixedNanos.store(SteadyNanos(), std::memory_order_relaxed);
   }
   const float volume = stream.volume.load(std::memory_order_relaxed);
-  for (std::size_t i = 0; i < got * kChannels; ++i) out[i] += samples[i] * volume;
+  for (std::size_t i = offset * kChannels; i < (offset + got) * kChannels; ++i) {
+    out[i] += samples[i] * volume;
+  }
   // The stream's own history is what it sounded like before its volume.
-  std::fill(samples + got * kChannels, samples + frames * kChannels, 0.0f);
+  std::fill(samples + (offset + got) * kChannels, samples + frames * kChannels, 0.0f);
   stream.history.Append(samples, frames);
 
-  if (got < frames) {
+  if (offset + got < frames) {
     if (finished && stream.pcm.available() == 0) {
       stream.phase.store(Phase::kEnded, std::memory_order_release);
       stream.PostFromAudio(kEventEnd);

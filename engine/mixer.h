@@ -32,12 +32,20 @@ class Mixer {
   void Add(Stream* stream);
   void Remove(Stream* stream);
 
+  // Output thread, after Render: when a started stream waiting for enough audio
+  // to begin will have it (steady-clock nanoseconds), 0 when none waits. An
+  // output with a period of its own may render early then.
+  int64_t next_start_due() const { return nextStartDue_; }
+
   // Any thread.
   uint64_t frames_rendered() const { return frames_rendered_.load(std::memory_order_relaxed); }
   const PlayedHistory& history() const { return history_; }
 
  private:
   void MixStream(Stream& stream, float* out, std::size_t frames);
+  // Frames of a render of `frames` that must pass before a stream not yet begun
+  // may start; `frames` when it may not start in this one.
+  std::size_t StartOffset(Stream& stream, std::size_t frames, int64_t now);
 
   const int freq_;
   std::atomic<uint64_t> frames_rendered_{0};
@@ -47,6 +55,7 @@ class Mixer {
   std::mutex streamsMutex_;
   std::vector<Stream*> streams_;
   std::vector<float> scratch_;  // output thread only
+  int64_t nextStartDue_ = 0;    // output thread only
 };
 
 }  // namespace tw::engine

@@ -29,6 +29,7 @@ bool AttachToOutput(Stream* stream) {
   std::lock_guard lock(state.mutex);
   if (!state.mixer) return false;
   state.mixer->Add(stream);
+  if (state.output) state.output->Wake();
   return true;
 }
 

@@ -25,6 +25,8 @@ constexpr auto kTick = std::chrono::milliseconds(20);
 // instead of rendering the lost time in one burst.
 constexpr auto kMaxCatchUp = std::chrono::milliseconds(200);
 constexpr std::size_t kChunkFrames = 1024;
+// The soonest an early render follows the last one.
+constexpr auto kMinWait = std::chrono::milliseconds(1);
 constexpr uint64_t kNanosPerSecond = 1'000'000'000;
 
 class NullOutput final : public Output {
@@ -41,14 +43,26 @@ class NullOutput final : public Output {
     thread_.join();
   }
 
+  void Wake() override {
+    {
+      std::lock_guard lock(mutex_);
+      woken_ = true;
+    }
+    wake_.notify_one();
+  }
+
  private:
   // The output's own thread.
   void Run() {
     std::vector<float> discard(kChunkFrames * kChannels);
     Clock::time_point last = Clock::now();
+    Clock::time_point deadline = last + kTick;
     uint64_t carry = 0;  // frame fractions left over, in frames * 1e9
     std::unique_lock lock(mutex_);
-    while (!wake_.wait_for(lock, kTick, [this] { return stop_; })) {
+    for (;;) {
+      wake_.wait_until(lock, deadline, [this] { return stop_ || woken_; });
+      if (stop_) return;
+      woken_ = false;
       lock.unlock();
       const Clock::time_point now = Clock::now();
       const auto elapsed = std::min<Clock::duration>(now - last, kMaxCatchUp);
@@ -60,10 +74,19 @@ class NullOutput final : public Output {
       carry += nanos * freq_;
       uint64_t frames = carry / kNanosPerSecond;
       carry %= kNanosPerSecond;
+      int64_t startDue = 0;
       while (frames > 0) {
         const auto chunk = static_cast<std::size_t>(std::min<uint64_t>(frames, kChunkFrames));
         mixer_.Render(discard.data(), chunk);
+        if (mixer_.next_start_due() != 0) startDue = mixer_.next_start_due();
         frames -= chunk;
+      }
+      deadline = now + kTick;
+      // A stream waiting to begin begins when it can, not a tick later.
+      if (startDue != 0) {
+        const Clock::time_point due{
+            std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(startDue))};
+        deadline = std::clamp(due, now + kMinWait, deadline);
       }
       lock.lock();
     }
@@ -73,7 +96,8 @@ class NullOutput final : public Output {
   Mixer& mixer_;
   std::mutex mutex_;
   std::condition_variable wake_;
-  bool stop_ = false;  // guarded by mutex_
+  bool stop_ = false;   // guarded by mutex_
+  bool woken_ = false;  // guarded by mutex_
   std::thread thread_;
 };
 

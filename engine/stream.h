@@ -80,6 +80,11 @@ class Stream {
   // When the output first took decoded frames from this stream: steady clock
   // nanoseconds, 0 until then. Stored once by the output thread.
   std::atomic<int64_t> firstMixedNanos{0};
+  // Decoder thread: when it last put audio into the ring (steady clock
+  // nanoseconds), and the most output frames one decoded frame has given. The
+  // output starts a stream by them (see Mixer).
+  std::atomic<int64_t> lastWriteNanos{0};
+  std::atomic<uint32_t> largestFrame{0};
 
   std::mutex mutex;
   std::condition_variable changed;

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "engine/history.h"
+#include "engine/internal.h"
+#include "engine/stream.h"
 
 namespace tw::engine::test {
 namespace {
@@ -94,6 +96,68 @@ TEST(MixerTest, HistoryConvertsTo16BitWithClipping) {
   const std::size_t first = PlayedHistory::kSamples - samples.size();
   for (std::size_t i = 0; i < samples.size(); ++i) {
     EXPECT_EQ(out[first + i], cases[i].out) << "input " << cases[i].in;
+  }
+}
+
+// Catches a stream paced in real time being started the moment its first frame
+// is decoded (it then runs dry before the second arrives: a stall right after
+// Play) or being held back a whole output period, and a burst waiting at all.
+// A stream starts once what is buffered plus what arrived since its last frame
+// covers the render, one frame and 15 ms of jitter; within a render it starts
+// at the latest point that keeps that true.
+TEST(MixerTest, StartsAStreamWhenItsLeadCoversTheNextFrame) {
+  constexpr int kRate = 44100;
+  constexpr std::size_t kFrame = 1152;  // one MP3 frame
+  constexpr std::size_t kRender = 882;  // 20 ms
+  // need = 1152 + 661 (15 ms); lead = buffered + arrived since, at most a frame
+  struct Case {
+    std::size_t buffered;
+    int sinceMs;
+    bool finished;
+    std::size_t taken;
+    const char* what;
+  };
+  const Case cases[] = {
+      {kFrame, 0, false, 0, "the first frame just decoded: wait"},
+      {kFrame, 10, false, 0, "10 ms on: still short"},
+      {kFrame, 25, false, 441, "25 ms on: 1152 + 1102 - 1813, at the render's end"},
+      {kFrame, 1000, false, 491, "a frame overdue earns no more than one frame: 2304 - 1813"},
+      {8000, 0, false, kRender, "a burst: at once"},
+      {kFrame, 0, true, kRender, "all that is left of a stream: at once"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Mixer mixer(kRate);
+    Stream stream(1, "", 0, nullptr, nullptr, kRate);
+    stream.phase = Phase::kPlaying;
+    const std::vector<float> audio(c.buffered * 2, 0.25f);
+    ASSERT_EQ(stream.pcm.Write(audio.data(), c.buffered), c.buffered);
+    stream.largestFrame = kFrame;
+    stream.decodeFinished = c.finished;
+    const int64_t lastWrite = SteadyNanos() - int64_t{c.sinceMs} * 1'000'000;
+    stream.lastWriteNanos = lastWrite;
+    mixer.Add(&stream);
+    std::vector<float> out(kRender * 2, 1.0f);
+    mixer.Render(out.data(), kRender);
+
+    std::size_t silent = 0;
+    while (silent < kRender && out[2 * silent] == 0.0f) ++silent;
+    const std::size_t taken = kRender - silent;
+    // A slow machine may run a few frames' time between setting and rendering.
+    EXPECT_NEAR(static_cast<double>(taken), static_cast<double>(c.taken), c.taken ? 3.0 : 0.0);
+    for (std::size_t i = silent; i < kRender; ++i) ASSERT_EQ(out[2 * i], 0.25f) << i;
+    EXPECT_EQ(stream.pcm.available(), c.buffered - taken);
+    EXPECT_EQ(stream.phase.load(), Phase::kPlaying) << "no stall";
+    EXPECT_EQ(stream.firstMixedNanos.load() != 0, taken > 0);
+    if (taken == 0) {
+      // The output is told when it would start: lead 1 ms past what it needs.
+      const double dueMs = static_cast<double>(mixer.next_start_due() - lastWrite) / 1e6;
+      EXPECT_GT(dueMs, 15.9);
+      EXPECT_LT(dueMs, 17.0);
+    } else {
+      EXPECT_EQ(mixer.next_start_due(), 0);
+    }
+    mixer.Remove(&stream);
   }
 }
 
