@@ -33,6 +33,12 @@ bool ByteQueue::PushMark(QueueMark mark) {
   return true;
 }
 
+void ByteQueue::Rest(std::size_t above, std::chrono::milliseconds upTo) {
+  std::unique_lock lock(mutex_);
+  if (bytes_.size() < above) return;
+  changed_.wait_for(lock, upTo, [&] { return aborted_ || bytes_.size() < above / 2; });
+}
+
 void ByteQueue::Finish() {
   std::lock_guard lock(mutex_);
   finished_ = true;

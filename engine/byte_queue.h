@@ -9,6 +9,7 @@
 // network read it, seconds ahead.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +37,11 @@ class ByteQueue {
   // (its text and a fixed overhead), so a flood of marks waits like a flood of
   // bytes. False once aborted.
   bool PushMark(QueueMark mark);
+  // Producer: while at least `above` bytes are queued, waits up to `upTo` (less
+  // if the consumer drains it to half that, or on Abort). A producer that reads
+  // a socket lets data gather in the kernel meanwhile and then takes it in one
+  // read instead of waking for every piece the server sends.
+  void Rest(std::size_t above, std::chrono::milliseconds upTo);
   // Producer: no more bytes will come.
   void Finish();
   // Consumer: copies up to size bytes, waiting for at least one. 0 at the end

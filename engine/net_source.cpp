@@ -1,6 +1,7 @@
 // The network thread of a stream: fetches the URL, follows playlists, takes ICY
 // metadata and Ogg comments out as tags, and queues the audio bytes for the
 // decoder.
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <set>
@@ -30,6 +31,10 @@ constexpr int kMaxPlaylistDepth = 4;
 // dead hosts ends in bounded time.
 constexpr int kMaxFetches = 20;
 constexpr std::size_t kSniffBytes = 4096;
+// When a station's reads may wait: 16 KiB is a second of 128 kbps, and the
+// decoded buffer holds more on top.
+constexpr std::size_t kRestAbove = 16 * 1024;
+constexpr std::chrono::milliseconds kRestFor{250};
 
 // "Name: value" -> value, when the name matches in any case.
 std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
@@ -138,6 +143,14 @@ struct Fetch {
   // comment changes queued as marks at their place in the audio.
   bool Queue(std::string_view data) {
     stream.Status(data.data(), static_cast<DWORD>(data.size()));
+    if (!QueueBody(data)) return false;
+    // A second or more of a typical station is queued: read the socket a few
+    // times a second rather than for each piece the server sends.
+    stream.network.Rest(kRestAbove, kRestFor);
+    return true;
+  }
+
+  bool QueueBody(std::string_view data) {
     if (!icySplitter) return QueueAudio(data);
     // Pieces of at most metaint bytes hold at most one metadata block, and that
     // block sits where the audio count reaches a multiple of metaint.

@@ -142,5 +142,43 @@ TEST(StreamQueueTest, AbortWakesAWaitingMark) {
   EXPECT_TRUE(marks.empty());
 }
 
+// Catches a resting producer that is not woken by a free (a freed stream's
+// network thread lingering for its whole rest) or by the decoder draining the
+// queue to half (a stall while the socket holds the audio), and one that rests
+// with little queued (a slow station waiting for nothing).
+TEST(StreamQueueTest, RestEndsOnAbortOrWhenDrained) {
+  constexpr auto kLong = std::chrono::minutes(10);
+  ByteQueue queue(1000);
+  ASSERT_TRUE(queue.Push(std::string(399, 'a')));
+  queue.Rest(400, kLong);  // below the level: returns at once (or the test times out)
+
+  ASSERT_TRUE(queue.Push(std::string(400, 'b')));  // 799 queued
+  std::atomic<bool> returned{false};
+  std::thread drained([&] {
+    queue.Rest(400, kLong);
+    returned = true;
+  });
+  std::this_thread::sleep_for(milliseconds(50));
+  EXPECT_FALSE(returned) << "rested though 799 bytes are above 400";
+  char out[600];
+  ASSERT_EQ(queue.Pop(out, 500, nullptr), 500u);  // 299 left: above half of 400
+  std::this_thread::sleep_for(milliseconds(50));
+  EXPECT_FALSE(returned) << "woke above half the level";
+  ASSERT_EQ(queue.Pop(out, 100, nullptr), 100u);  // 199 left: below half
+  EXPECT_TRUE(WaitUntil(returned));
+  drained.join();
+
+  ASSERT_TRUE(queue.Push(std::string(600, 'c')));
+  returned = false;
+  std::thread aborted([&] {
+    queue.Rest(400, kLong);
+    returned = true;
+  });
+  std::this_thread::sleep_for(milliseconds(50));
+  queue.Abort();
+  EXPECT_TRUE(WaitUntil(returned));
+  aborted.join();
+}
+
 }  // namespace
 }  // namespace tw::engine::test
