@@ -1,7 +1,12 @@
 // Broken and hostile servers: each must give a clean failure with the right
 // error code (or a stream that plays and ends), never a crash, a hang, or noise
 // reported as a stream.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <functional>
@@ -53,6 +58,43 @@ std::string TruncatedMetadataResponse() {
   response += "StreamTitle='Cut";
   return response;
 }
+
+// A loopback port whose connection handshakes never finish, as with a host that
+// drops packets: its accept queue is full, so Linux drops new SYNs.
+class FullBacklog {
+ public:
+  FullBacklog() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    auto* raw = reinterpret_cast<sockaddr*>(&address);
+    if (::bind(listener_, raw, length) != 0 || ::listen(listener_, 0) != 0 ||
+        ::getsockname(listener_, raw, &length) != 0) {
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+    for (int& filler : fillers_) {
+      filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      ::connect(filler, raw, length);  // in progress or done: either fills the queue
+    }
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  ~FullBacklog() {
+    for (int filler : fillers_) ::close(filler);
+    ::close(listener_);
+  }
+  FullBacklog(const FullBacklog&) = delete;
+  FullBacklog& operator=(const FullBacklog&) = delete;
+
+  uint16_t port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  int fillers_[3] = {-1, -1, -1};
+  uint16_t port_ = 0;
+};
 
 // What a listener gets from a URL: creation ends within a bound, and a stream
 // that was created plays and ends by itself.
@@ -120,6 +162,8 @@ TEST_F(HostileTest, HttpFailuresAndTimeouts) {
     RadioServer gone;
     return gone.Port();
   }();
+  const FullBacklog unreachable;
+  ASSERT_NE(unreachable.port(), 0);
   const Case cases[] = {
       {"404", "/missing", nullptr, {BASS_ERROR_HTTP}},
       {"500",
@@ -145,6 +189,10 @@ TEST_F(HostileTest, HttpFailuresAndTimeouts) {
          route.hangAfterBody = true;
          server.Serve("/mute", route);
        },
+       {BASS_ERROR_TIMEOUT}},
+      {"connect never completes",
+       "http://127.0.0.1:" + std::to_string(unreachable.port()) + "/",
+       nullptr,
        {BASS_ERROR_TIMEOUT}},
       {"nothing listening",
        "http://127.0.0.1:" + std::to_string(closedPort) + "/",
