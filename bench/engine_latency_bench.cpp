@@ -34,7 +34,7 @@ constexpr double kBytesPerSecond = 16000;   // 128 kbps
 constexpr std::size_t kBurstBytes = 48000;  // three seconds
 constexpr auto kGiveUp = std::chrono::seconds(5);
 // After the first sample, how long to watch for the stream running dry.
-constexpr auto kWatch = std::chrono::milliseconds(1500);
+constexpr auto kWatch = std::chrono::milliseconds(4000);
 
 Clock::time_point FromNanos(int64_t nanos) {
   return Clock::time_point(

@@ -30,7 +30,7 @@ void Mixer::Remove(Stream* stream) {
 }
 
 void Mixer::Render(float* out, std::size_t frames) {
-  nextStartDue_ = 0;
+  startPending_ = false;
   // The output's buffer may hold anything (SDL does not promise to clear it).
   std::fill_n(out, frames * kChannels, 0.0f);
   {
@@ -68,10 +68,7 @@ std::size_t Mixer::StartOffset(Stream& stream, std::size_t frames, int64_t now) 
   const std::size_t need = frame + static_cast<std::size_t>(freq_) * kStartJitterMs / 1000;
   if (lead >= need + frames) return 0;
   if (lead > need) return frames - (lead - need);
-  // Not yet: come back when a render of a millisecond would do.
-  const std::size_t wait = need + static_cast<std::size_t>(freq_) / 1000 - lead;
-  const int64_t due = now + static_cast<int64_t>(wait) * 1'000'000'000 / freq_;
-  if (nextStartDue_ == 0 || due < nextStartDue_) nextStartDue_ = due;
+  startPending_ = true;
   return frames;
 }
 

@@ -32,10 +32,9 @@ class Mixer {
   void Add(Stream* stream);
   void Remove(Stream* stream);
 
-  // Output thread, after Render: when a started stream waiting for enough audio
-  // to begin will have it (steady-clock nanoseconds), 0 when none waits. An
-  // output with a period of its own may render early then.
-  int64_t next_start_due() const { return nextStartDue_; }
+  // Output thread, after Render: whether a started stream waits for enough
+  // audio to begin. An output with a period of its own may render again soon.
+  bool start_pending() const { return startPending_; }
 
   // Any thread.
   uint64_t frames_rendered() const { return frames_rendered_.load(std::memory_order_relaxed); }
@@ -55,7 +54,7 @@ class Mixer {
   std::mutex streamsMutex_;
   std::vector<Stream*> streams_;
   std::vector<float> scratch_;  // output thread only
-  int64_t nextStartDue_ = 0;    // output thread only
+  bool startPending_ = false;   // output thread only
 };
 
 }  // namespace tw::engine

@@ -25,8 +25,8 @@ constexpr auto kTick = std::chrono::milliseconds(20);
 // instead of rendering the lost time in one burst.
 constexpr auto kMaxCatchUp = std::chrono::milliseconds(200);
 constexpr std::size_t kChunkFrames = 1024;
-// The soonest an early render follows the last one.
-constexpr auto kMinWait = std::chrono::milliseconds(1);
+// How often to look while a stream waits to begin.
+constexpr auto kStartPoll = std::chrono::milliseconds(1);
 constexpr uint64_t kNanosPerSecond = 1'000'000'000;
 
 class NullOutput final : public Output {
@@ -74,20 +74,16 @@ class NullOutput final : public Output {
       carry += nanos * freq_;
       uint64_t frames = carry / kNanosPerSecond;
       carry %= kNanosPerSecond;
-      int64_t startDue = 0;
+      bool startPending = false;
       while (frames > 0) {
         const auto chunk = static_cast<std::size_t>(std::min<uint64_t>(frames, kChunkFrames));
         mixer_.Render(discard.data(), chunk);
-        if (mixer_.next_start_due() != 0) startDue = mixer_.next_start_due();
+        startPending = startPending || mixer_.start_pending();
         frames -= chunk;
       }
-      deadline = now + kTick;
-      // A stream waiting to begin begins when it can, not a tick later.
-      if (startDue != 0) {
-        const Clock::time_point due{
-            std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(startDue))};
-        deadline = std::clamp(due, now + kMinWait, deadline);
-      }
+      // A stream waiting to begin (for a few tens of milliseconds at most)
+      // begins when it can, not a tick later.
+      deadline = now + (startPending ? kStartPoll : kTick);
       lock.lock();
     }
   }
