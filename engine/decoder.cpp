@@ -371,15 +371,16 @@ class Decoder {
     }
   }
 
-  // How long the output takes to free a quarter of the ring (or room for what
-  // waits, if more): refilling in large steps rather than every few frames
-  // keeps this thread from waking a hundred times a second for the whole play.
+  // How long the output takes to free half the ring (or room for what waits, if
+  // more): refilling in large steps rather than every few frames keeps this
+  // thread from waking a hundred times a second for the whole play, and half
+  // the ring (a quarter second at least) still covers a late wake-up.
   std::chrono::milliseconds UntilRoom(std::size_t frames) const {
-    const std::size_t want = std::max(frames, stream_.pcm.capacity() / 4);
+    const std::size_t want = std::max(frames, stream_.pcm.capacity() / 2);
     const std::size_t room = stream_.pcm.room();
     const std::size_t ms =
         want > room ? (want - room) * 1000 / static_cast<std::size_t>(stream_.freq) : 0;
-    return std::chrono::milliseconds(std::clamp<std::size_t>(ms, 10, 100));
+    return std::chrono::milliseconds(std::clamp<std::size_t>(ms, 10, 250));
   }
 
   Stream& stream_;
