@@ -401,8 +401,9 @@ class Decoder {
   bool produced_ = false;
   // Junk (HTML, random bytes labelled audio) now and then holds something that
   // decodes as a frame, but practically never several in a row: the stream is
-  // audio once kFramesBeforeReady frames decoded without an error in between.
-  // Until then its frames wait in held_ (a few tens of milliseconds).
+  // audio once kFramesBeforeReady frames decoded without an error in between,
+  // or, raw MP3, once a clean frame is followed by its successor's header (see
+  // CheckNextHeader). Until then its frames wait in held_.
   int goodFrames_ = 0;
   bool trusted_ = false;
   std::vector<float> held_;

@@ -122,7 +122,9 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   curl_slist* aliases = curl_slist_append(nullptr, "ICY ");
   curl_slist* headers = curl_slist_append(nullptr, "Icy-MetaData: 1");
   const long timeoutMs = static_cast<long>(ConfigNetTimeoutMs());
-  const long readTimeoutS = std::max(1L, static_cast<long>(ConfigNetReadTimeoutMs()) / 1000);
+  // curl counts this one in whole seconds: rounded up, so it never gives up early.
+  const long readTimeoutS =
+      std::max(1L, (static_cast<long>(ConfigNetReadTimeoutMs()) + 999) / 1000);
   std::optional<std::string> proxy = ConfigNetProxy();
 
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
