@@ -59,15 +59,19 @@ std::size_t Mixer::StartOffset(Stream& stream, std::size_t frames, int64_t now) 
   // its first seconds starts at once; one paced in real time starts within a
   // render, at the latest point that keeps that true, rather than a period late.
   const std::size_t frame = stream.largestFrame.load(std::memory_order_relaxed);
-  const int64_t since =
-      std::max<int64_t>(0, now - stream.lastWriteNanos.load(std::memory_order_acquire));
+  // Capped before scaling, so that no gap, however long, can overflow.
+  const int64_t since = std::clamp<int64_t>(
+      now - stream.lastWriteNanos.load(std::memory_order_acquire), 0, 1'000'000'000);
+  const auto sinceFrames = static_cast<std::size_t>(since * freq_ / 1'000'000'000);
   // A frame later than its time is no credit.
-  const std::size_t arrived =
-      std::min(frame, static_cast<std::size_t>(since * freq_ / 1'000'000'000));
-  const std::size_t lead = stream.pcm.available() + arrived;
+  const std::size_t lead = stream.pcm.available() + std::min(frame, sinceFrames);
   const std::size_t need = frame + static_cast<std::size_t>(freq_) * kStartJitterMs / 1000;
   if (lead >= need + frames) return 0;
   if (lead > need) return frames - (lead - need);
+  // The next frame is later than any jitter: the station has stalled. The
+  // stream starts with what it has and then stalls like any other, so its
+  // listener hears that it is buffering rather than a silent "playing".
+  if (sinceFrames > need) return 0;
   startPending_ = true;
   return frames;
 }

@@ -154,5 +154,35 @@ TEST(MixerTest, StartsAStreamWhenItsLeadCoversTheNextFrame) {
   }
 }
 
+// Catches a stream that never starts because the station stalled right after its
+// first few frames, which would sit silent while reported as playing, with no
+// stall for the player to show "buffering": with frames shorter than the jitter
+// room (10 ms Opus), what is buffered never covers the lead a start needs.
+TEST(MixerTest, AStreamWhoseNextFrameIsOverdueStartsAndStalls) {
+  constexpr int kRate = 44100;
+  constexpr std::size_t kFrame = 441;
+  Mixer mixer(kRate);
+  Stream stream(1, "", 0, nullptr, nullptr, kRate);
+  stream.phase = Phase::kPlaying;
+  const std::vector<float> audio(kFrame * 2, 0.25f);
+  ASSERT_EQ(stream.pcm.Write(audio.data(), kFrame), kFrame);
+  stream.largestFrame = kFrame;
+  stream.lastWriteNanos = SteadyNanos();
+  mixer.Add(&stream);
+  std::vector<float> out(882 * 2);
+  mixer.Render(out.data(), 882);
+  EXPECT_EQ(out[0], 0.0f) << "started with its next frame not yet due";
+  EXPECT_TRUE(mixer.start_pending());
+
+  stream.lastWriteNanos = SteadyNanos() - 100'000'000;  // 100 ms: ten frames overdue
+  mixer.Render(out.data(), 882);
+  EXPECT_EQ(out[0], 0.25f);
+  EXPECT_EQ(out[2 * (kFrame - 1)], 0.25f);
+  EXPECT_EQ(out[2 * kFrame], 0.0f);
+  EXPECT_EQ(stream.phase.load(), Phase::kStalled);
+  EXPECT_FALSE(mixer.start_pending());
+  mixer.Remove(&stream);
+}
+
 }  // namespace
 }  // namespace tw::engine::test
