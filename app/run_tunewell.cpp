@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QWidget>
 #include <csignal>
 
 #include "app/Sdoppelt.h"
@@ -27,8 +28,8 @@ void OnTerminate(int) {
 
 // SIGTERM and SIGINT (logout, "kill", Ctrl+C in a terminal) close the window the
 // normal way, so the settings are saved as on a click on Close. The handler is
-// installed first thing; a request that comes during start-up waits in the pipe
-// until the message loop runs.
+// installed first thing; a request that comes before the application exists
+// waits in the pipe.
 void CatchTerminateSignals() {
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
   struct sigaction action {};
@@ -39,17 +40,26 @@ void CatchTerminateSignals() {
   sigaction(SIGINT, &action, nullptr);
 }
 
-void CloseOnTerminateSignals(QWidget* window) {
+// UI thread only.
+struct TerminateRequest {
+  bool requested = false;
+  QWidget* window = nullptr;  // the main window, once start-up is over
+};
+
+// Watched from the moment the application exists, so that a box shown during
+// start-up (a fatal one waits for OK) does not keep the program from ending:
+// open boxes close, and start-up then ends as it would after OK. The main window
+// closes at once when it runs, or as soon as start-up is over.
+void WatchTerminateSignals(QApplication& app, TerminateRequest& request) {
   if (g_signalPipe[0] < 0) return;
-  auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, window);
-  QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+  auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+  QObject::connect(notifier, &QSocketNotifier::activated, &app, [&request] {
     char byte;
     ssize_t ignored = ::read(g_signalPipe[0], &byte, 1);
     (void)ignored;
-    // Open boxes close too: a box waiting for the user must not keep the
-    // program from ending.
+    request.requested = true;
     QApplication::closeAllWindows();
-    window->close();
+    if (request.window) request.window->close();
   });
 }
 
@@ -62,6 +72,8 @@ int RunTunewell(int argc, char** argv, const RunHooks& hooks) {
   QApplication::setApplicationName("tunewell");
   QApplication::setApplicationDisplayName("Tunewell");
   if (hooks.boxes) SetMessageBoxHook(hooks.boxes);
+  TerminateRequest terminate;
+  WatchTerminateSignals(app, terminate);
 
   if (!first) {
     ShowMessageBox({nullptr, kAlreadyRunningMessage, {}, BoxIcon::Warning});
@@ -72,7 +84,8 @@ int RunTunewell(int argc, char** argv, const RunHooks& hooks) {
   form.FormCreate();
   // The start-in-tray option may hide the window; it is shown otherwise.
   form.show();
-  CloseOnTerminateSignals(&form);
+  terminate.window = &form;
+  if (terminate.requested) QTimer::singleShot(0, &form, [&form] { form.close(); });
   if (hooks.onRunning) QTimer::singleShot(0, &form, hooks.onRunning);
   app.exec();
   return 0;

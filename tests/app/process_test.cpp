@@ -156,6 +156,42 @@ TEST(PlayerProcess, FatalStartupFailures) {
   }
 }
 
+// A box that waits for the user during start-up (a fatal one; a second start's
+// refusal) does not keep a request to end from ending the program: the box
+// closes and the program ends as after OK, still without touching the settings.
+// The shipped executable, whose boxes really wait.
+TEST(PlayerProcess, TerminateClosesAWaitingStartupBox) {
+  ProgramFolder shipped(TW_TUNEWELL_EXE);
+  shipped.files().Write("favorites.cfg", kStations);
+  const std::string settings = "[MAIN]\r\nDevice=99\r\nVOLUME=5\r\n";
+  shipped.files().Write("radio_config.cfg", settings);
+  auto player = shipped.Start();
+  bool locked = false;
+  for (int i = 0; i < 600 && !locked && player->Running(); ++i) {
+    locked = HoldsFlock(player->pid(), shipped.lockFolder() / "SimpleTunewellVarnholt.lock");
+    if (!locked) std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_TRUE(locked);
+  std::this_thread::sleep_for(1s);  // "Can't initialize device" is up by now
+  ASSERT_TRUE(player->Running()) << "the box did not wait";
+  player->Signal(SIGTERM);
+  EXPECT_EQ(player->Wait(30s), 0);
+  EXPECT_EQ(shipped.files().Read("radio_config.cfg"), settings);
+
+  ProgramFolder probe;
+  probe.files().Write("favorites.cfg", kStations);
+  auto first = probe.Start();
+  ASSERT_TRUE(first->WaitForOutput("RUNNING", 60s)) << first->output();
+  auto second = shipped.StartIn(probe.lockFolder());
+  std::this_thread::sleep_for(1s);  // "Sorry this program is currently running"
+  ASSERT_TRUE(second->Running()) << "the box did not wait";
+  second->Signal(SIGTERM);
+  EXPECT_EQ(second->Wait(30s), 0);
+  EXPECT_TRUE(first->Running());
+  first->Signal(SIGTERM);
+  EXPECT_EQ(first->Wait(30s), 0);
+}
+
 // A wrong effects library version is reported, start-up completes, and the
 // program then closes normally, saving its settings.
 TEST(PlayerProcess, WrongEffectsVersionQuitsAfterStartup) {
