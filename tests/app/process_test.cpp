@@ -65,6 +65,16 @@ class ProgramFolder {
   }
   fs::path lockFolder() const { return locks_.path() / "run"; }
 
+  // Waits until player holds the instance lock, seen in the kernel's lock table
+  // so the test never competes for the lock itself. False if it never does.
+  bool WaitUntilLocked(ChildProcess& player) const {
+    for (int i = 0; i < 600 && player.Running(); ++i) {
+      if (HoldsFlock(player.pid(), lockFolder() / "SimpleTunewellVarnholt.lock")) return true;
+      std::this_thread::sleep_for(100ms);
+    }
+    return false;
+  }
+
  private:
   TempFolder folder_;
   TempFolder locks_;
@@ -166,12 +176,7 @@ TEST(PlayerProcess, TerminateClosesAWaitingStartupBox) {
   const std::string settings = "[MAIN]\r\nDevice=99\r\nVOLUME=5\r\n";
   shipped.files().Write("radio_config.cfg", settings);
   auto player = shipped.Start();
-  bool locked = false;
-  for (int i = 0; i < 600 && !locked && player->Running(); ++i) {
-    locked = HoldsFlock(player->pid(), shipped.lockFolder() / "SimpleTunewellVarnholt.lock");
-    if (!locked) std::this_thread::sleep_for(100ms);
-  }
-  ASSERT_TRUE(locked);
+  ASSERT_TRUE(shipped.WaitUntilLocked(*player));
   std::this_thread::sleep_for(1s);  // "Can't initialize device" is up by now
   ASSERT_TRUE(player->Running()) << "the box did not wait";
   player->Signal(SIGTERM);
@@ -228,14 +233,7 @@ TEST(PlayerProcess, ShippedExecutableWithDefaultStations) {
   ProgramFolder program(TW_TUNEWELL_EXE);
   fs::copy_file(TW_DEFAULT_FAVORITES, program.files() / "favorites.cfg");
   auto player = program.Start();
-  // Wait until it holds the instance lock, seen in the kernel's lock table so the
-  // test never competes for the lock itself.
-  bool locked = false;
-  for (int i = 0; i < 600 && !locked && player->Running(); ++i) {
-    locked = HoldsFlock(player->pid(), program.lockFolder() / "SimpleTunewellVarnholt.lock");
-    if (!locked) std::this_thread::sleep_for(100ms);
-  }
-  ASSERT_TRUE(locked);
+  ASSERT_TRUE(program.WaitUntilLocked(*player));
   // A request to end that arrives during start-up closes the window once it runs.
   player->Signal(SIGTERM);
   EXPECT_EQ(player->Wait(60s), 0);
