@@ -10,6 +10,7 @@
 #include "engine/hls.h"
 #include "engine/http.h"
 #include "engine/internal.h"
+#include "engine/playlists.h"
 #include "engine/streams.h"
 
 namespace tw::engine {
@@ -18,7 +19,6 @@ namespace {
 
 using ascii::Lowered;
 
-constexpr std::size_t kMaxPlaylistBytes = 1024 * 1024;
 // Reloads of a live playlist that bring nothing new before the stream counts as
 // ended, and segment failures in a row before it counts as broken.
 constexpr int kMaxIdleReloads = 6;

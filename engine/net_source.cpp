@@ -22,8 +22,6 @@ namespace {
 
 using ascii::Lowered;
 
-// Playlists and HLS playlists are read whole, up to this size.
-constexpr std::size_t kMaxPlaylistBytes = 1024 * 1024;
 // Playlists inside playlists, at most this deep (a playlist naming itself ends here).
 constexpr int kMaxPlaylistDepth = 4;
 // Responses one stream may fetch while it looks for audio among playlist

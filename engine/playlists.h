@@ -12,6 +12,8 @@ namespace tw::engine {
 
 enum class PlaylistKind { kNone, kPls, kM3u, kXspf, kAsx, kHls };
 
+// Playlists and HLS playlists are read whole, up to this size.
+inline constexpr std::size_t kMaxPlaylistBytes = 1024 * 1024;
 // A station playlist lists a handful of mirrors; more than this is junk or an
 // attack, and the engine tries entries one by one, so the rest are dropped.
 inline constexpr std::size_t kMaxPlaylistEntries = 100;
