@@ -20,6 +20,7 @@
 #include "app/radio_txt.h"
 #include "app/station_list.h"
 #include "app/status_display.h"
+#include "app/tray_desktop.h"
 #include "app/window_font.h"
 #include "editor/Edit_Unit1.h"
 #include "engine/engine.h"
@@ -33,6 +34,7 @@ namespace {
 constexpr int kClientWidth = 575;
 constexpr int kClientHeight = 438;
 constexpr int kStationRowHeight = 15;
+constexpr int kTimer1PeriodMs = 20000;
 
 // The format plug-ins the player asks for; their formats are built into the engine.
 constexpr const char16_t* kPlugins[] = {u"bass_opus.dll", u"bass_aac.dll", u"bassflac.dll",
@@ -67,7 +69,21 @@ T* Place(T* control, const char* name, QRect place) {
 
 }  // namespace
 
-TForm1::TForm1(std::filesystem::path programFolder, QWidget* parent)
+// The main window as the tray icon sees it.
+class TForm1::TrayWindowOf : public tw::TrayWindow {
+ public:
+  explicit TrayWindowOf(TForm1& form) : form_(form) {}
+  bool IsVisible() override { return form_.isVisible(); }
+  bool IsMinimized() override { return form_.isMinimized(); }
+  void Hide() override { form_.hide(); }
+  void MinimizeApplication() override { form_.HideToTray(); }
+  void Restore() override { form_.RestoreWindow(); }
+
+ private:
+  TForm1& form_;
+};
+
+TForm1::TForm1(std::filesystem::path programFolder, TrayDesktopParts tray, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
@@ -83,9 +99,51 @@ TForm1::TForm1(std::filesystem::path programFolder, QWidget* parent)
   }
   CreateControls();
   SetTabOrder();
+  CreateTray(tray);
 }
 
-TForm1::~TForm1() { FormDestroy(); }
+TForm1::~TForm1() {
+  FormDestroy();
+  // The icon goes after the shutdown, and before the parts it talks to.
+  TrayIcon1.reset();
+}
+
+void TForm1::CreateTray(TrayDesktopParts tray) {
+  if (!tray.area) {
+    auto area = std::make_unique<tw::DesktopNotificationArea>(windowIcon());
+    desktopArea_ = area.get();
+    tray.area = area.get();
+    ownArea_ = std::move(area);
+  }
+  if (!tray.clock) {
+    auto clock = std::make_unique<tw::DesktopTrayClock>();
+    clock->onTimer = [this](int id) {
+      if (TrayIcon1) TrayIcon1->TimerFired(id);
+    };
+    tray.clock = clock.get();
+    ownClock_ = std::move(clock);
+  }
+  trayWindow_ = std::make_unique<TrayWindowOf>(*this);
+  TrayIcon1 = std::make_unique<tw::TTrayIcon>(*tray.area, *tray.clock, *trayWindow_);
+  using namespace std::placeholders;
+  TrayIcon1->OnClick = std::bind(&TForm1::TrayIcon1Click, this, _1, _2, _3, _4, _5);
+  TrayIcon1->OnDblClick = std::bind(&TForm1::TrayIcon1DblClick, this, _1, _2, _3, _4, _5);
+  TrayIcon1->OnMouseUp = std::bind(&TForm1::TrayIcon1MouseUp, this, _1, _2, _3, _4, _5);
+  if (desktopArea_) {
+    desktopArea_->onCallback = [this](int code, const tw::TrayPointer& pointer) {
+      TrayIcon1->Callback(code, pointer);
+    };
+    desktopArea_->onHostChanged = [this](bool present) {
+      if (present) {
+        TrayIcon1->TaskbarCreated();
+      } else {
+        TrayIcon1->TaskbarGone();
+      }
+      // Nothing must stay hidden without an icon to bring it back.
+      if (!TrayReady() && !isVisible() && started_) RestoreWindow();
+    };
+  }
+}
 
 void TForm1::CreateControls() {
   ImageList1 = tw::MakeButtonGlyphs();
@@ -134,11 +192,12 @@ void TForm1::CreateControls() {
   MonitorTimer = new QTimer(this);
   MonitorTimer->setObjectName("MonitorTimer");
   connect(MonitorTimer, &QTimer::timeout, this, [this] { MonitorTick(); });
-  // The tray tick arrives with the tray icon; until then Timer1 does not wake the
-  // program.
+  // Fixed rhythm from the window's creation: a balloon does not restart it.
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
-  Timer1->setInterval(20000);
+  Timer1->setInterval(kTimer1PeriodMs);
+  connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+  Timer1->start();
 
   for (QWidget* w : findChildren<QWidget*>()) w->setAccessibleName(w->objectName());
 
@@ -162,6 +221,7 @@ void TForm1::FormCreate() {
   namespace fs = std::filesystem;
   using tw::BoxIcon;
 
+  timerum = false;
   if (fs::exists(folder_ / tw::kRadioTxtFileName)) ImportStations();
 
   if (!fs::exists(folder_ / tw::kStationFileName)) {
@@ -169,6 +229,7 @@ void TForm1::FormCreate() {
     tw::ExitProcessNow(1);
   }
   LoadStations();
+  minimizeHandlerInstalled_ = true;
 
   settings_ = tw::ReadSettings(tw::IniFile(folder_ / tw::kSettingsFileName));
   CheckBox3->setChecked(settings_.noHint);
@@ -213,10 +274,15 @@ void TForm1::FormCreate() {
   for (const char16_t* plugin : kPlugins) BASS_PluginLoad(plugin, BASS_UNICODE);
   FillDeviceList();
   Scope = std::make_unique<TOcilloScope>(PaintFrame->width(), PaintFrame->height());
-  // Start in the tray comes with the tray icon.
   started_ = true;
   // 257 auto-plays too (low 8 bits), 2 does not.
   if (settings_.autoPlayFlag == 1) Button1Click();
+  // Without a tray host the window stays: nothing could bring it back.
+  if (CheckBox1->isChecked() && TrayReady()) {
+    hide();
+    setWindowState(windowState() | Qt::WindowMinimized);
+    startsHidden_ = true;
+  }
 }
 
 void TForm1::FormDestroy() {
@@ -300,6 +366,7 @@ void TForm1::RadioStatus(int code, intptr_t value, int senderError) {
   if (update.title) Label3->setText(FromUtf8(*update.title));
   if (update.state) Label4->setText(FromUtf8(*update.state));
   if (update.bottom) Label5->setText(FromUtf8(*update.bottom));
+  if (code == tw::kStatusTitle) AnnounceTitle();
   if (update.showPlayError) ShowEngineError("Can't play the stream", senderError);
 }
 
@@ -415,4 +482,80 @@ void TForm1::TimerRenderTimer() {
   if (Scope) Scope->Draw(PaintFrame, wave, 0, 50);
   // A newly connected stream takes the bar's volume within one tick.
   BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, static_cast<float>(ScrollBar1->value()) / 100);
+}
+
+void TForm1::AnnounceTitle() {
+  const std::string title = Label3->text().toStdString();
+  if (title == lied) return;
+  if (CheckBox3->isChecked()) return;
+  if (!timerum) return;
+  TrayIcon1->BalloonHint("Tunewell", title, tw::TBalloonType::btNone, 5000, false);
+  // Kept whole, so that a long title or one in any script counts as announced.
+  lied = title;
+  timerum = false;
+}
+
+void TForm1::Timer1Timer() {
+  timerum = true;
+  TrayIcon1->SetHint(lied);
+  if (desktopArea_) {
+    // Tray hosts ask for the tooltip themselves: send a new one at once.
+    TrayIcon1->SendChangedTip();
+    // A tray host that came or went without telling (StatusNotifierItem hosts).
+    desktopArea_->CheckHost();
+  }
+}
+
+void TForm1::TrayIcon1MouseUp(tw::TTrayIcon&, tw::TMouseButton, tw::TShiftState, int, int) {
+  TrayIcon1->SetHint(lied);
+  if (desktopArea_) TrayIcon1->SendChangedTip();
+}
+
+void TForm1::TrayIcon1Click(tw::TTrayIcon&, tw::TMouseButton, tw::TShiftState, int, int) {
+  RestoreWindow();
+}
+
+void TForm1::TrayIcon1DblClick(tw::TTrayIcon&, tw::TMouseButton, tw::TShiftState, int, int) {
+  RestoreWindow();
+}
+
+bool TForm1::TrayReady() const {
+  return TrayIcon1 && TrayIcon1->IconVisible() && (!desktopArea_ || desktopArea_->HostPresent());
+}
+
+void TForm1::HideToTray() {
+  if (!TrayReady()) return;
+  hidingToTray_ = true;
+  hide();
+  setWindowState(windowState() | Qt::WindowMinimized);
+  hidingToTray_ = false;
+}
+
+void TForm1::RestoreWindow() {
+  // Normal first: a minimised window would be shown as an icon.
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  raise();
+  activateWindow();
+  // The station editor is modal: it comes to the front, not the window under it.
+  if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != this) {
+    if (modal->isVisible() && modal->isEnabled()) {
+      modal->raise();
+      modal->activateWindow();
+    }
+  }
+}
+
+void TForm1::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange || hidingToTray_) return;
+  if (!minimizeHandlerInstalled_ || !isMinimized() || !isVisible()) return;
+  // A minimise from the title bar, the keyboard or the window manager: the
+  // window goes into the tray. Hiding inside the state change itself confuses
+  // some window managers, so it waits for the next turn of the event loop.
+  QTimer::singleShot(0, this, [this] {
+    if (!isMinimized() || !TrayReady()) return;
+    TrayIcon1->MinimizeCommand();
+    HideToTray();
+  });
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "tray/tray_icon.h"
 
 class QCheckBox;
 class QComboBox;
@@ -23,13 +24,24 @@ class QScrollBar;
 class QTimer;
 class TOcilloScope;
 class TPaintBox;
+namespace tw {
+class DesktopNotificationArea;
+}
+
+// The desktop the tray icon talks to. Left empty, the window uses this desktop's
+// notification area and clock; tests give fake ones.
+struct TrayDesktopParts {
+  tw::NotificationArea* area = nullptr;
+  tw::TrayClock* clock = nullptr;
+};
 
 class TForm1 : public QWidget {
   Q_OBJECT
 
  public:
   // Builds the window and its controls; FormCreate runs the start-up sequence.
-  explicit TForm1(std::filesystem::path programFolder, QWidget* parent = nullptr);
+  explicit TForm1(std::filesystem::path programFolder, TrayDesktopParts tray = {},
+                  QWidget* parent = nullptr);
   ~TForm1() override;
 
   // Start-up, strictly in order. A fatal failure shows its box and ends the
@@ -56,6 +68,24 @@ class TForm1 : public QWidget {
   void StartMonitor(int periodMs);
   void StopMonitor();
   void MonitorTick();
+
+  // Tray: song balloons, the tooltip, minimise to the tray and back.
+  void AnnounceTitle();
+  void Timer1Timer();
+  void HideToTray();
+  void TrayIcon1Click(tw::TTrayIcon& sender, tw::TMouseButton button, tw::TShiftState shift,
+                      int x, int y);
+  void TrayIcon1DblClick(tw::TTrayIcon& sender, tw::TMouseButton button, tw::TShiftState shift,
+                         int x, int y);
+  void TrayIcon1MouseUp(tw::TTrayIcon& sender, tw::TMouseButton button, tw::TShiftState shift,
+                        int x, int y);
+  // Shows the window, normal state, in front (the station editor in front of it
+  // when it is open).
+  void RestoreWindow();
+  // Whether the tray can take the window: the icon is in a tray host.
+  bool TrayReady() const;
+  // Start-up hid the window into the tray ("S&tart in system tray").
+  bool startsHidden() const { return startsHidden_; }
 
   // True when start-up asked the program to quit once its message loop runs.
   bool quitRequested() const { return quitRequested_; }
@@ -85,13 +115,24 @@ class TForm1 : public QWidget {
   QList<QIcon> ImageList1;
   // The oscilloscope of PaintFrame, created at start-up.
   std::unique_ptr<TOcilloScope> Scope;
+  std::unique_ptr<tw::TTrayIcon> TrayIcon1;
+
+  // The song title last announced in a balloon, whole.
+  std::string lied;
+  // A balloon may be raised: set by each tick of Timer1, cleared by a balloon.
+  bool timerum = false;
 
   // The URL of each station row.
   std::vector<std::string> text;
   // VOLUME as read at start-up, low 8 bits.
   uint8_t startupVolume = 48;
 
+ protected:
+  void changeEvent(QEvent* event) override;
+
  private:
+  class TrayWindowOf;
+  void CreateTray(TrayDesktopParts tray);
   void Button2Click();
   void Button3Click();
   void Button4Click();
@@ -106,4 +147,12 @@ class TForm1 : public QWidget {
   bool destroyed_ = false;
   bool quitRequested_ = false;
   QString playingName_;  // the list's name of the station last started
+  bool startsHidden_ = false;
+  bool minimizeHandlerInstalled_ = false;
+  bool hidingToTray_ = false;
+  // Owned here when the window makes its own desktop parts.
+  std::unique_ptr<TrayWindowOf> trayWindow_;
+  std::unique_ptr<tw::NotificationArea> ownArea_;
+  std::unique_ptr<tw::TrayClock> ownClock_;
+  tw::DesktopNotificationArea* desktopArea_ = nullptr;
 };
