@@ -100,6 +100,7 @@ TForm1::TForm1(std::filesystem::path programFolder, TrayDesktopParts tray, QWidg
   CreateControls();
   SetTabOrder();
   CreateTray(tray);
+  if (tray.timer1PeriodMs > 0) Timer1->setInterval(tray.timer1PeriodMs);
 }
 
 TForm1::~TForm1() {

@@ -33,6 +33,8 @@ class DesktopNotificationArea;
 struct TrayDesktopParts {
   tw::NotificationArea* area = nullptr;
   tw::TrayClock* clock = nullptr;
+  // Timer1's period; 0 is the program's 20 s (test builds shorten it).
+  int timer1PeriodMs = 0;
 };
 
 class TForm1 : public QWidget {
@@ -73,8 +75,8 @@ class TForm1 : public QWidget {
   void AnnounceTitle();
   void Timer1Timer();
   void HideToTray();
-  void TrayIcon1Click(tw::TTrayIcon& sender, tw::TMouseButton button, tw::TShiftState shift,
-                      int x, int y);
+  void TrayIcon1Click(tw::TTrayIcon& sender, tw::TMouseButton button, tw::TShiftState shift, int x,
+                      int y);
   void TrayIcon1DblClick(tw::TTrayIcon& sender, tw::TMouseButton button, tw::TShiftState shift,
                          int x, int y);
   void TrayIcon1MouseUp(tw::TTrayIcon& sender, tw::TMouseButton button, tw::TShiftState shift,

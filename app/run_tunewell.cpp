@@ -80,10 +80,10 @@ int RunTunewell(int argc, char** argv, const RunHooks& hooks) {
     return 0;
   }
 
-  TForm1 form(ProgramFolder());
+  TForm1 form(ProgramFolder(), TrayDesktopParts{nullptr, nullptr, hooks.timer1PeriodMs});
   form.FormCreate();
-  // The start-in-tray option may hide the window; it is shown otherwise.
-  form.show();
+  // "S&tart in system tray" leaves only the icon.
+  if (!form.startsHidden()) form.show();
   terminate.window = &form;
   if (terminate.requested) QTimer::singleShot(0, &form, [&form] { form.close(); });
   if (hooks.onRunning) QTimer::singleShot(0, &form, hooks.onRunning);

@@ -11,6 +11,7 @@ namespace tw {
 struct RunHooks {
   BoxHook boxes;                    // answers message boxes (test builds)
   std::function<void()> onRunning;  // called once the message loop runs
+  int timer1PeriodMs = 0;           // Timer1's period, shortened by test builds
 };
 
 int RunTunewell(int argc, char** argv, const RunHooks& hooks = {});

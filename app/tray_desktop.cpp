@@ -15,7 +15,6 @@
 #include <QThread>
 #include <QTimer>
 
-
 namespace {
 
 const char* const kService = "org.freedesktop.Notifications";
@@ -97,27 +96,42 @@ void DesktopNotificationArea::WatchNotificationService() {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return;
   qDBusRegisterMetaType<NotificationImage>();
-  auto* watcher = new QDBusServiceWatcher(kService, bus, QDBusServiceWatcher::WatchForOwnerChange,
-                                          this);
+  auto* watcher =
+      new QDBusServiceWatcher(kService, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
   connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
           [this](const QString&, const QString&, const QString& owner) {
             notifications_ = !owner.isEmpty();
             open_ = false;
+            if (notifications_) AskCapabilities();
           });
   // Asked without waiting; until the answer comes, balloons go to the tray icon.
-  QDBusMessage ask = QDBusMessage::createMethodCall(
-      "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner");
+  QDBusMessage ask = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                    "org.freedesktop.DBus", "NameHasOwner");
   ask << QString(kService);
   auto* answer = new QDBusPendingCallWatcher(bus.asyncCall(ask, kCallTimeoutMs), this);
   connect(answer, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
     QDBusPendingReply<bool> reply = *call;
-    if (reply.isValid()) notifications_ = notifications_ || reply.value();
+    if (reply.isValid() && reply.value()) {
+      notifications_ = true;
+      AskCapabilities();
+    }
     call->deleteLater();
   });
   bus.connect(kService, kPath, kInterface, "NotificationClosed", this,
               SLOT(NotificationClosed(uint, uint)));
   bus.connect(kService, kPath, kInterface, "ActionInvoked", this,
               SLOT(ActionInvoked(uint, QString)));
+}
+
+void DesktopNotificationArea::AskCapabilities() {
+  QDBusMessage ask = QDBusMessage::createMethodCall(kService, kPath, kInterface, "GetCapabilities");
+  auto* answer = new QDBusPendingCallWatcher(
+      QDBusConnection::sessionBus().asyncCall(ask, kCallTimeoutMs), this);
+  connect(answer, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
+    QDBusPendingReply<QStringList> reply = *call;
+    if (reply.isValid()) markup_ = reply.value().contains("body-markup");
+    call->deleteLater();
+  });
 }
 
 TrayResult DesktopNotificationArea::Add(const std::string& tip) {
@@ -160,10 +174,12 @@ TrayResult DesktopNotificationArea::ShowBalloon(const BalloonRequest& balloon) {
   QDBusMessage notify = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Notify");
   QVariantMap hints;
   hints.insert("image-data", QVariant::fromValue(ImageOf(picture_)));
-  // Servers read markup in the body: a title with "&" or "<" must show as sent.
+  // A server that reads markup in the body would drop "<b>" or turn "&amp;" into
+  // "&": the title must show as the station sent it.
+  QString body = QString::fromStdString(balloon.text);
+  if (markup_) body = body.toHtmlEscaped();
   notify << QString("Tunewell") << lastId_ << QString() << QString::fromStdString(balloon.title)
-         << QString::fromStdString(balloon.text).toHtmlEscaped()
-         << QStringList{"default", QString()} << hints << balloon.timeoutMs;
+         << body << QStringList{"default", QString()} << hints << balloon.timeoutMs;
   auto* answer = new QDBusPendingCallWatcher(
       QDBusConnection::sessionBus().asyncCall(notify, kCallTimeoutMs), this);
   connect(answer, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {

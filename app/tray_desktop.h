@@ -49,11 +49,13 @@ class DesktopNotificationArea : public QObject, public NotificationArea {
   void Deliver(int code);
   void WatchNotificationService();
   void CloseNotification();
+  void AskCapabilities();
 
   QSystemTrayIcon icon_;
   QIcon picture_;
   bool hostPresent_ = false;
   bool notifications_ = false;  // a service owns org.freedesktop.Notifications
+  bool markup_ = true;          // it reads markup in the body (most do)
   uint lastId_ = 0;             // the last balloon's notification, replaced by the next
   bool open_ = false;           // lastId_ is on the screen
 };

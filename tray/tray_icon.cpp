@@ -134,7 +134,8 @@ void TTrayIcon::Callback(int code, const TrayPointer& pointer) {
       if (!Has(tisHintChanged)) return;
       Clear(tisHintChanged);
       MakeTip();
-      if (Has(tisTrayIconVisible)) Notify(Command::Modify, [this] { return area_.ModifyTip(tip_); });
+      if (Has(tisTrayIconVisible))
+        Notify(Command::Modify, [this] { return area_.ModifyTip(tip_); });
       return;
     case kLButtonDown:
     case kRButtonDown:
@@ -161,8 +162,8 @@ void TTrayIcon::Callback(int code, const TrayPointer& pointer) {
     case kBalloonUserClick:
       HideBalloon();
       return;
-    case kBalloonHide:   // the desktop took it off itself
-    case kContextMenu:   // the icon has no menu
+    case kBalloonHide:  // the desktop took it off itself
+    case kContextMenu:  // the icon has no menu
     case kKeySelect:
     default:
       return;

@@ -144,7 +144,7 @@ class TTrayIcon {
   int FClickedX = 0;
   int FClickedY = 0;
   int FBalloonCount = 0;
-  int64_t FTime = 0;  // ms of the clock
+  int64_t FTime = 0;   // ms of the clock
   int FTimeDelay = 0;  // s
 };
 

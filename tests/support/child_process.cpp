@@ -17,8 +17,16 @@ namespace tw::test {
 
 ChildProcess::ChildProcess(const std::string& exe, const std::vector<std::string>& args,
                            const std::vector<std::string>& env) {
+  // The test's own entries replace inherited ones of the same name: the first
+  // of two would win.
+  auto name = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
   std::vector<std::string> entries;
-  for (char** e = environ; *e; ++e) entries.emplace_back(*e);
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    bool replaced = false;
+    for (const std::string& own : env) replaced = replaced || name(own) == name(entry);
+    if (!replaced) entries.push_back(entry);
+  }
   entries.insert(entries.end(), env.begin(), env.end());
   std::vector<char*> envp;
   for (auto& entry : entries) envp.push_back(entry.data());

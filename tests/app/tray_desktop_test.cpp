@@ -1,0 +1,200 @@
+// The player on a real desktop of its own: Xvfb with openbox, Debian's trayer as
+// the tray host and dunst as the notification service on a private session bus.
+// The icon docks, song titles become notifications, a minimise goes to the tray,
+// the icon brings the window back, and start in the tray leaves only the icon.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <regex>
+
+#include "tests/support/child_process.h"
+#include "tests/support/desktop_session.h"
+#include "tests/support/radio_server.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_audio.h"
+
+namespace tw {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+using test::DesktopSession;
+using test::TempFolder;
+using test::WaitUntil;
+namespace fs = std::filesystem;
+
+constexpr const char* kCaption = "Tunewell 0.6";
+
+class TrayDesktopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::copy_file(TW_PROBE_EXE, program / "tunewell");
+    fs::create_directory(locks / "run");
+    fs::permissions(locks / "run", fs::perms::owner_all, fs::perm_options::replace);
+    desktop.StartWindowManager();
+  }
+
+  std::unique_ptr<ChildProcess> StartPlayer(const std::string& stations,
+                                            const std::string& settings) {
+    program.Write("favorites.cfg", stations);
+    program.Write("radio_config.cfg", settings);
+    std::vector<std::string> env = desktop.Environment();
+    env.insert(env.end(), {"XDG_RUNTIME_DIR=" + (locks / "run").string(), "SDL_AUDIODRIVER=dummy",
+                           "TW_TEST_TIMER1_MS=1500"});
+    auto player = std::make_unique<ChildProcess>((program / "tunewell").string(), env);
+    EXPECT_TRUE(player->WaitForOutput("RUNNING", 60s)) << player->output();
+    return player;
+  }
+
+  // X window ids of the lines of `xwininfo -root -tree` that match.
+  std::vector<std::string> Windows(const std::string& pattern) const {
+    std::vector<std::string> ids;
+    const std::string tree = desktop.Run("/usr/bin/xwininfo", {"-root", "-tree"});
+    const std::regex line("(0x[0-9a-f]+) " + pattern);
+    for (std::sregex_iterator it(tree.begin(), tree.end(), line), end; it != end; ++it) {
+      ids.push_back((*it)[1]);
+    }
+    return ids;
+  }
+  // The player's tray icon: its window inside trayer's panel.
+  std::string DockedIcon() const {
+    const std::string tree = desktop.Run("/usr/bin/xwininfo", {"-root", "-tree"});
+    const auto panel = tree.find("(\"panel\" \"trayer\")");
+    if (panel == std::string::npos) return {};
+    std::smatch icon;
+    const std::string below = tree.substr(panel);
+    if (!std::regex_search(below, icon, std::regex(R"((0x[0-9a-f]+) "Tunewell": \("tunewell)"))) {
+      return {};
+    }
+    return icon[1];
+  }
+  std::string MainWindow() const {
+    auto ids = Windows("\"" + std::string(kCaption) + "[^\"]*\": \\(\"tunewell");
+    return ids.empty() ? std::string() : ids[0];
+  }
+  bool Mapped(const std::string& window) const {
+    return !window.empty() &&
+           desktop.Run("/usr/bin/xwininfo", {"-id", window}).find("Map State: IsViewable") !=
+               std::string::npos;
+  }
+  // Minimised by the window manager (a taskbar would show it).
+  bool Iconic(const std::string& window) const {
+    return desktop.Run("/usr/bin/xprop", {"-id", window, "WM_STATE"}).find("Iconic") !=
+           std::string::npos;
+  }
+  // Listed by the window manager among its windows (what taskbars show).
+  bool Managed(const std::string& window) const {
+    const std::string list = desktop.Run("/usr/bin/xprop", {"-root", "_NET_CLIENT_LIST"});
+    return std::regex_search(list, std::regex(window + "\\b"));
+  }
+  // dunst's closed notifications as (id, application, summary, body), newest first.
+  std::vector<std::vector<std::string>> History() const {
+    const std::string json = desktop.Run("/usr/bin/dunstctl", {"history"});
+    std::vector<std::vector<std::string>> entries;
+    const std::regex field(
+        R"re("(appname|body|id|summary)" : \{\s*"type" : "[a-z]+",\s*"data" : ("(?:[^"\\]|\\.)*"|[0-9]+))re");
+    std::vector<std::string> entry(4);
+    int seen = 0;
+    for (std::sregex_iterator it(json.begin(), json.end(), field), end; it != end; ++it) {
+      const std::string name = (*it)[1];
+      std::string value = (*it)[2];
+      if (value.front() == '"') value = value.substr(1, value.size() - 2);
+      const int at = name == "id" ? 0 : name == "appname" ? 1 : name == "summary" ? 2 : 3;
+      entry[at] = value;
+      if (++seen % 4 == 0) entries.push_back(entry);
+    }
+    return entries;
+  }
+
+  DesktopSession desktop;
+  TempFolder program;
+  TempFolder locks;
+};
+
+TEST_F(TrayDesktopTest, SongNotificationsMinimiseToTheTrayAndBack) {
+  desktop.StartNotificationService();
+  desktop.StartTrayHost();
+  test::RadioServer server;
+  test::RadioServer::Route route;
+  route.statusLine = "ICY 200 OK";
+  route.headers = {"Content-Type: audio/mpeg", "icy-name:Loopback FM", "icy-br:128"};
+  test::ToneSpec tone;
+  tone.seconds = 4;
+  route.body = test::EncodeTone(test::AudioFormat::kMp3, tone);
+  route.metaint = 4096;
+  // The first title comes before Timer1's first tick and is not announced; the
+  // next two are, one per tick, the second replacing the first.
+  route.titles = {{0, "StreamTitle='Before the tick';"},
+                  {64000, "StreamTitle='Tom & Jerry <Live>';"},
+                  {160000, "StreamTitle='Second song';"}};
+  route.loopBody = true;
+  route.bytesPerSecond = 16000;
+  route.burstBytes = 32000;
+  server.Serve("/live", route);
+
+  auto player = StartPlayer("[001]\r\nPath=" + server.Url("/live") + "\r\nTitle=Loopback\r\n",
+                            "[MAIN]\r\nPlayLast=1\r\nLAST=0\r\nDevice=2\r\n");
+  std::string icon;
+  ASSERT_TRUE(WaitUntil([&] { return !(icon = DockedIcon()).empty(); }, 30s));
+  const std::string window = MainWindow();
+  ASSERT_TRUE(WaitUntil([&] { return Mapped(window); }, 30s));
+
+  ASSERT_TRUE(player->WaitForOutput("Label3=[Second song]", 60s)) << player->output();
+  // Each balloon is taken off after 5 s, which puts it into dunst's history.
+  std::vector<std::vector<std::string>> shown;
+  ASSERT_TRUE(WaitUntil([&] { return (shown = History()).size() >= 2; }, 30s));
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[1][1], "Tunewell");
+  EXPECT_EQ(shown[1][2], "Tunewell");
+  // dunst reads markup: the title went escaped, so it shows as written.
+  EXPECT_EQ(shown[1][3], "Tom &amp; Jerry &lt;Live&gt;");
+  EXPECT_EQ(shown[0][3], "Second song");
+  EXPECT_EQ(shown[0][0], shown[1][0]);
+
+  // A minimise from the window manager: only the icon is left.
+  desktop.Run("/usr/bin/xdotool", {"windowminimize", window});
+  ASSERT_TRUE(WaitUntil([&] { return !Mapped(window); }, 20s));
+  // Hidden, not iconified: the window manager no longer lists it.
+  EXPECT_TRUE(WaitUntil([&] { return !Managed(window); }, 20s));
+  desktop.Run("/usr/bin/xdotool", {"mousemove", "--window", icon, "5", "5", "click", "1"});
+  EXPECT_TRUE(WaitUntil([&] { return Mapped(window); }, 20s));
+
+  player->Signal(SIGTERM);
+  EXPECT_EQ(player->Wait(30s), 0);
+  EXPECT_EQ(player->output().find("BOX"), std::string::npos) << player->output();
+}
+
+TEST_F(TrayDesktopTest, StartInTheTrayNeedsATrayHost) {
+  const std::string stations = "[001]\r\nPath=http://127.0.0.1:9/a\r\nTitle=Alpha\r\n";
+  const std::string settings = "[MAIN]\r\nStartTray=1\r\n";
+  {
+    SCOPED_TRACE("with a tray host only the icon shows");
+    desktop.StartTrayHost();
+    auto player = StartPlayer(stations, settings);
+    ASSERT_TRUE(WaitUntil([&] { return !DockedIcon().empty(); }, 30s))
+        << desktop.Run("/usr/bin/xwininfo", {"-root", "-tree"});
+    // Long enough for a window to have been mapped.
+    EXPECT_FALSE(WaitUntil([&] { return Mapped(MainWindow()); }, 2s));
+    // The tray host goes away: the window comes back, nothing is left unreachable.
+    desktop.StopTrayHost();
+    EXPECT_TRUE(WaitUntil([&] { return Mapped(MainWindow()); }, 20s));
+    player->Signal(SIGTERM);
+    EXPECT_EQ(player->Wait(30s), 0);
+  }
+  {
+    SCOPED_TRACE("without one the window shows and minimises as usual");
+    auto player = StartPlayer(stations, settings);
+    ASSERT_TRUE(WaitUntil([&] { return Mapped(MainWindow()); }, 30s));
+    const std::string window = MainWindow();
+    desktop.Run("/usr/bin/xdotool", {"windowminimize", window});
+    EXPECT_TRUE(WaitUntil([&] { return Iconic(window); }, 20s));
+    EXPECT_TRUE(Managed(window));
+    player->Signal(SIGTERM);
+    EXPECT_EQ(player->Wait(30s), 0);
+  }
+}
+
+}  // namespace
+}  // namespace tw
