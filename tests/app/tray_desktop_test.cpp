@@ -191,6 +191,9 @@ TEST_F(TrayDesktopTest, StartInTheTrayNeedsATrayHost) {
     desktop.Run("/usr/bin/xdotool", {"windowminimize", window});
     EXPECT_TRUE(WaitUntil([&] { return Iconic(window); }, 20s));
     EXPECT_TRUE(Managed(window));
+    // A tray host that comes later gets the icon.
+    desktop.StartTrayHost();
+    EXPECT_TRUE(WaitUntil([&] { return !DockedIcon().empty(); }, 30s));
     player->Signal(SIGTERM);
     EXPECT_EQ(player->Wait(30s), 0);
   }
