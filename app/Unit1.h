@@ -73,8 +73,8 @@ class TForm1 : public QWidget {
   void AnnounceTitle();
   void Timer1Timer();
   void HideToTray();
-  void TrayIcon1Click(tw::TTrayIcon& sender, tw::TMouseButton button, tw::TShiftState shift,
-                      int x, int y);
+  void TrayIcon1Click(tw::TTrayIcon& sender, tw::TMouseButton button, tw::TShiftState shift, int x,
+                      int y);
   void TrayIcon1DblClick(tw::TTrayIcon& sender, tw::TMouseButton button, tw::TShiftState shift,
                          int x, int y);
   void TrayIcon1MouseUp(tw::TTrayIcon& sender, tw::TMouseButton button, tw::TShiftState shift,
@@ -164,8 +164,8 @@ class TForm1 : public QWidget {
   bool started_ = false;
   bool destroyed_ = false;
   bool quitRequested_ = false;
-  QString playingName_;  // the list's name of the station last started
-  QString stationShown_;  // the middle line once it names the station, else empty
+  QString playingName_;             // the list's name of the station last started
+  QString stationShown_;            // the middle line once it names the station, else empty
   bool stopWhenConnected_ = false;  // a remote Stop came while connecting
   bool startsHidden_ = false;
   bool minimizeHandlerInstalled_ = false;

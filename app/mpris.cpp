@@ -101,8 +101,8 @@ const char* kIntrospection = R"(  <interface name="org.mpris.MediaPlayer2">
 )";
 
 const QStringList kRootMethods = {"Raise", "Quit"};
-const QStringList kPlayerMethods = {"Next", "Previous",    "Pause",  "PlayPause", "Stop",
-                                    "Play", "SetPosition", "Seek",   "OpenUri"};
+const QStringList kPlayerMethods = {"Next", "Previous",    "Pause", "PlayPause", "Stop",
+                                    "Play", "SetPosition", "Seek",  "OpenUri"};
 
 QDBusMessage Error(const QDBusMessage& call, const char* name, const QString& text) {
   return call.createErrorReply(QString::fromLatin1(name), text);
@@ -111,9 +111,9 @@ QDBusMessage Error(const QDBusMessage& call, const char* name, const QString& te
 // The installed program icon (hicolor theme beside the executable), for
 // clients that show a picture with the song; empty when run from a build folder.
 QString FindArtUrl() {
-  const QString icon = QString::fromStdString(
-      (ProgramFolder() / "../share/icons/hicolor/256x256/apps").string() + "/" + kDesktopEntry +
-      ".png");
+  const QString icon =
+      QString::fromStdString((ProgramFolder() / "../share/icons/hicolor/256x256/apps").string() +
+                             "/" + kDesktopEntry + ".png");
   const QFileInfo file(icon);
   return file.exists() ? QUrl::fromLocalFile(file.canonicalFilePath()).toString() : QString();
 }
@@ -148,20 +148,21 @@ void Mpris::RequestName(const QString& name, bool lastTry) {
       "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName");
   constexpr uint kDoNotQueue = 4;
   request << name << kDoNotQueue;
-  auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(request),
-                                              this);
-  connect(watcher, &QDBusPendingCallWatcher::finished, this,
-          [this, lastTry](QDBusPendingCallWatcher* done) {
-            done->deleteLater();
-            QDBusPendingReply<uint> reply = *done;
-            constexpr uint kPrimaryOwner = 1;
-            constexpr uint kAlreadyOwner = 4;
-            if (reply.isValid() && (reply.value() == kPrimaryOwner || reply.value() == kAlreadyOwner))
-              return;
-            if (!lastTry) {
-              RequestName(QString("%1.instance%2").arg(kMprisBusName).arg(::getpid()), true);
-            }
-          });
+  auto* watcher =
+      new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(request), this);
+  connect(
+      watcher, &QDBusPendingCallWatcher::finished, this,
+      [this, lastTry](QDBusPendingCallWatcher* done) {
+        done->deleteLater();
+        QDBusPendingReply<uint> reply = *done;
+        constexpr uint kPrimaryOwner = 1;
+        constexpr uint kAlreadyOwner = 4;
+        if (reply.isValid() && (reply.value() == kPrimaryOwner || reply.value() == kAlreadyOwner))
+          return;
+        if (!lastTry) {
+          RequestName(QString("%1.instance%2").arg(kMprisBusName).arg(::getpid()), true);
+        }
+      });
 }
 
 QString Mpris::introspect(const QString&) const { return QString::fromLatin1(kIntrospection); }
@@ -287,7 +288,8 @@ void Mpris::Handle(const QDBusMessage& call, const QDBusConnection& connection) 
   if (member == "Quit") {
     reply(call.createReply());
     // As "&Close" does; later, so the reply leaves before the window goes.
-    QMetaObject::invokeMethod(&form_, [this] { form_.close(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &form_, [this] { form_.close(); }, Qt::QueuedConnection);
     return;
   }
   if (member == "Play") {
@@ -371,13 +373,13 @@ QVariant Mpris::Property(const QString& interface, const QString& name) {
 }
 
 QVariantMap Mpris::AllProperties(const QString& interface) {
-  static const QStringList root = {"CanQuit",      "CanRaise",           "HasTrackList",
-                                   "Identity",     "DesktopEntry",       "SupportedUriSchemes",
+  static const QStringList root = {"CanQuit",           "CanRaise",     "HasTrackList",
+                                   "Identity",          "DesktopEntry", "SupportedUriSchemes",
                                    "SupportedMimeTypes"};
-  static const QStringList player = {
-      "PlaybackStatus", "Rate",      "Metadata",      "Volume",  "Position",
-      "MinimumRate",    "MaximumRate", "CanGoNext",   "CanGoPrevious", "CanPlay",
-      "CanPause",       "CanSeek",   "CanControl"};
+  static const QStringList player = {"PlaybackStatus", "Rate",        "Metadata",    "Volume",
+                                     "Position",       "MinimumRate", "MaximumRate", "CanGoNext",
+                                     "CanGoPrevious",  "CanPlay",     "CanPause",    "CanSeek",
+                                     "CanControl"};
   QVariantMap all;
   for (const QString& name : interface == kRoot ? root : player) {
     all[name] = Property(interface, name);

@@ -32,7 +32,6 @@ std::optional<int> VolumeBarPosition(double volume);
 int StepRow(int current, int count, int delta);
 
 // The names of the org.mpris.MediaPlayer2.Player properties that differ.
-std::vector<std::string> ChangedPlayerProperties(const MprisState& before,
-                                                 const MprisState& after);
+std::vector<std::string> ChangedPlayerProperties(const MprisState& before, const MprisState& after);
 
 }  // namespace tw

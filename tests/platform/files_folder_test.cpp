@@ -32,8 +32,7 @@ struct Layout {
 TEST(FilesFolder, PortableFolderOrConfigurationFolder) {
   {
     Layout portable(/*shipped=*/false);
-    EXPECT_EQ(ChooseFilesFolder({portable.bin, portable.config.string(), "/home/x"}),
-              portable.bin);
+    EXPECT_EQ(ChooseFilesFolder({portable.bin, portable.config.string(), "/home/x"}), portable.bin);
   }
   {
     // A folder holding its station list stays portable, even installed.
