@@ -11,6 +11,8 @@ packages=(
   libsdl2-dev
   googletest libgtest-dev libgmock-dev ffmpeg
   xvfb xauth x11-apps fonts-dejavu-core fonts-liberation2 openssl
+  dbus-daemon dbus-bin playerctl
+  dpkg-dev file desktop-file-utils appstream
 )
 
 missing=()
