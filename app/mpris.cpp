@@ -108,14 +108,15 @@ QDBusMessage Error(const QDBusMessage& call, const char* name, const QString& te
   return call.createErrorReply(QString::fromLatin1(name), text);
 }
 
-// The installed program icon (hicolor theme beside the executable), for
-// clients that show a picture with the song; empty when run from a build folder.
+// The program icon for clients that show a picture with the song: the installed
+// one (hicolor theme beside the executable), else the one a build folder draws.
 QString FindArtUrl() {
-  const QString icon =
-      QString::fromStdString((ProgramFolder() / "../share/icons/hicolor/256x256/apps").string() +
-                             "/" + kDesktopEntry + ".png");
-  const QFileInfo file(icon);
-  return file.exists() ? QUrl::fromLocalFile(file.canonicalFilePath()).toString() : QString();
+  const std::string name = std::string(kDesktopEntry) + ".png";
+  for (const char* place : {"../share/icons/hicolor/256x256/apps", "../data/icons/256"}) {
+    const QFileInfo file(QString::fromStdString((ProgramFolder() / place / name).string()));
+    if (file.exists()) return QUrl::fromLocalFile(file.canonicalFilePath()).toString();
+  }
+  return {};
 }
 
 }  // namespace
