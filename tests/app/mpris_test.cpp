@@ -179,6 +179,24 @@ TEST(Mpris, PlayerctlControlsThePlayer) {
 
   Playerctl(bus, {"stop"});
   EXPECT_TRUE(PlayerctlShows(bus, {"status"}, "Stopped"));
+
+  // A Stop while the station still connects stops it once it has connected.
+  const int before = server.Requests("/one");
+  auto slow = Station("Station One", "One - First", "One - Second");
+  slow.delayMs = 1500;
+  server.Serve("/one", slow);
+  Playerctl(bus, {"play"});
+  ASSERT_TRUE(server.WaitForRequests("/one", before + 1, 30s));
+  EXPECT_EQ(Playerctl(bus, {"status"}), "Playing");  // the server has not answered yet
+  Playerctl(bus, {"stop"});
+  EXPECT_TRUE(PlayerctlShows(bus, {"status"}, "Stopped"));
+  bool closed = false;
+  for (int i = 0; i < 300 && !closed; ++i) {
+    std::this_thread::sleep_for(100ms);
+    closed = server.Requests("/one") == before + 1 && server.LiveConnections("/one") == 0;
+  }
+  EXPECT_TRUE(closed) << "the stream of the stopped connect still plays";
+  EXPECT_EQ(Playerctl(bus, {"status"}), "Stopped");
   Playerctl(bus, {"--player=tunewell", "metadata"});  // harmless while stopped
   RunCommand(bus, "/usr/bin/dbus-send",
              {"--session", "--print-reply", "--dest=org.mpris.MediaPlayer2.tunewell",
