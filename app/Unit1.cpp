@@ -14,6 +14,7 @@
 
 #include "app/glyphs.h"
 #include "app/message_box.h"
+#include "app/mpris_state.h"
 #include "app/playback.h"
 #include "app/process_exit.h"
 #include "app/radio_status.h"
@@ -204,6 +205,7 @@ void TForm1::CreateControls() {
 
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
   connect(ListBox1, &QListWidget::itemDoubleClicked, this, [this] { Button1Click(); });
+  connect(ListBox1, &QListWidget::currentRowChanged, this, &TForm1::PlayerStateChanged);
   connect(ComboBox1, &QComboBox::activated, this, [this](int row) { ComboBox1Change(row); });
   connect(ScrollBar1, &QScrollBar::valueChanged, this,
           [this](int position) { ScrollBar1Scroll(position); });
@@ -345,6 +347,7 @@ void TForm1::LoadStations() {
     row->setSizeHint(QSize(0, kStationRowHeight));
     text.push_back(std::move(station.url));
   }
+  emit PlayerStateChanged();
 }
 
 void TForm1::FillDeviceList() {
@@ -360,6 +363,7 @@ void TForm1::FillDeviceList() {
 void TForm1::ShowVolume() {
   Label2->setText(QString("Volume: %1%").arg(ScrollBar1->value()));
   FitWidth(Label2);
+  emit PlayerStateChanged();
 }
 
 void TForm1::RadioStatus(int code, intptr_t value, int senderError) {
@@ -367,6 +371,10 @@ void TForm1::RadioStatus(int code, intptr_t value, int senderError) {
   if (update.title) Label3->setText(FromUtf8(*update.title));
   if (update.state) Label4->setText(FromUtf8(*update.state));
   if (update.bottom) Label5->setText(FromUtf8(*update.bottom));
+  if (code == tw::kStatusStationName) stationShown_ = Label4->text();
+  if (code == tw::kStatusConnecting || code == tw::kStatusNotPlaying) stationShown_.clear();
+  if (code == tw::kStatusNotPlaying) stopWhenConnected_ = false;
+  emit PlayerStateChanged();
   if (code == tw::kStatusTitle) AnnounceTitle();
   if (update.showPlayError) ShowEngineError("Can't play the stream", senderError);
 }
@@ -402,14 +410,21 @@ void TForm1::Button1Click() {
     QApplication::beep();
     return;
   }
+  StartSelected();
+}
+
+void TForm1::StartSelected() {
   const int row = ListBox1->currentRow();
   if (row < 0 || static_cast<std::size_t>(row) >= text.size()) return;
+  stopWhenConnected_ = false;
   Button1->setText("&Stop");
   Button1->setIcon(ImageList1[1]);
   // A row without a URL only turns the button into Stop.
   if (text[static_cast<std::size_t>(row)].empty()) return;
   playingName_ = ListBox1->item(row)->text();
+  // A connect still under way is superseded: its worker frees what it made.
   tw::StartConnectWorker(text[static_cast<std::size_t>(row)]);
+  emit PlayerStateChanged();
 }
 
 void TForm1::StopPlayback() {
@@ -417,8 +432,59 @@ void TForm1::StopPlayback() {
   Label4->clear();
   Label3->clear();
   Label5->clear();
+  stationShown_.clear();
   Button1->setText("&Play");
   Button1->setIcon(ImageList1[0]);
+  emit PlayerStateChanged();
+}
+
+namespace {
+
+bool StreamRunning() {
+  const DWORD active = BASS_ChannelIsActive(tw::CurrentStream);
+  return active == BASS_ACTIVE_PLAYING || active == BASS_ACTIVE_STALLED;
+}
+
+}  // namespace
+
+bool TForm1::PlaybackActive() const {
+  if (tw::ConnectInProgress) return !stopWhenConnected_;
+  return StreamRunning();
+}
+
+void TForm1::PlayCommand() {
+  if (tw::ConnectInProgress) {
+    // A Stop that waits for the connect is taken back; the connect goes on.
+    if (stopWhenConnected_) {
+      stopWhenConnected_ = false;
+      emit PlayerStateChanged();
+    }
+    return;
+  }
+  if (!StreamRunning()) Button1Click();
+}
+
+void TForm1::StopCommand() {
+  if (tw::ConnectInProgress) {
+    // The stream does not exist yet: the monitor stops it as soon as it does.
+    stopWhenConnected_ = true;
+    emit PlayerStateChanged();
+    return;
+  }
+  if (StreamRunning()) StopPlayback();
+}
+
+bool TForm1::StepStation(int delta) {
+  const int row = tw::StepRow(ListBox1->currentRow(), ListBox1->count(), delta);
+  if (row < 0) return false;
+  ListBox1->setCurrentRow(row);
+  if (!tw::ConnectInProgress && StreamRunning()) StopPlayback();
+  StartSelected();
+  return true;
+}
+
+QString TForm1::StationShown() const {
+  return stationShown_.isEmpty() ? playingName_ : stationShown_;
 }
 
 void TForm1::StartMonitor(int periodMs) { MonitorTimer->start(periodMs); }
@@ -427,13 +493,26 @@ void TForm1::StopMonitor() { MonitorTimer->stop(); }
 
 void TForm1::MonitorTick() {
   const HSTREAM stream = tw::CurrentStream;
+  if (stopWhenConnected_) {
+    // A remote Stop waits for the connect to hand over its stream; the worker
+    // starts this timer once the stream exists and keeps it until then.
+    if (tw::ConnectInProgress) return;
+    stopWhenConnected_ = false;
+    MonitorTimer->stop();
+    StopPlayback();
+    return;
+  }
   if (BASS_ChannelIsActive(stream) == BASS_ACTIVE_PLAYING) {
     MonitorTimer->stop();
     // Servers without an "icy-name" (HLS, plain HTTP) would leave "connecting..."
     // or "buffering..." on screen while the stream plays: show the station's
     // name from the list instead.
-    if (!tw::SendHeaderWalk()) Label4->setText(playingName_);
+    if (!tw::SendHeaderWalk()) {
+      Label4->setText(playingName_);
+      stationShown_ = playingName_;
+    }
     tw::UpdateTitle();
+    emit PlayerStateChanged();
     return;
   }
   if (static_cast<int64_t>(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFERING)) > 0) {

@@ -89,6 +89,18 @@ class TForm1 : public QWidget {
   // Start-up hid the window into the tray ("S&tart in system tray").
   bool startsHidden() const { return startsHidden_; }
 
+  // Remote control (media keys, the desktop's sound menu): the buttons' steps.
+  // A stream plays or buffers, or a connect is under way (and not asked to stop).
+  bool PlaybackActive() const;
+  // Play as the Play button does when nothing plays.
+  void PlayCommand();
+  // Stop as the Stop button does; a connect under way stops once it has a stream.
+  void StopCommand();
+  // Selects the station `delta` rows away and plays it; false at the list's end.
+  bool StepStation(int delta);
+  // The station name as shown while playing; the list's name while connecting.
+  QString StationShown() const;
+
   // True when start-up asked the program to quit once its message loop runs.
   bool quitRequested() const { return quitRequested_; }
   const std::filesystem::path& programFolder() const { return folder_; }
@@ -129,6 +141,11 @@ class TForm1 : public QWidget {
   // VOLUME as read at start-up, low 8 bits.
   uint8_t startupVolume = 48;
 
+ signals:
+  // Something a remote control shows may have changed: playback, the song or
+  // station shown, the volume, the list or its selection.
+  void PlayerStateChanged();
+
  protected:
   void changeEvent(QEvent* event) override;
 
@@ -139,6 +156,7 @@ class TForm1 : public QWidget {
   void Button3Click();
   void Button4Click();
   void ImportStations();
+  void StartSelected();
   void ShowVolume();
   void CreateControls();
   void SetTabOrder();
@@ -148,7 +166,9 @@ class TForm1 : public QWidget {
   bool started_ = false;
   bool destroyed_ = false;
   bool quitRequested_ = false;
-  QString playingName_;  // the list's name of the station last started
+  QString playingName_;             // the list's name of the station last started
+  QString stationShown_;            // the middle line once it names the station, else empty
+  bool stopWhenConnected_ = false;  // a remote Stop came while connecting
   bool startsHidden_ = false;
   bool minimizeHandlerInstalled_ = false;
   bool hidingToTray_ = false;

@@ -37,9 +37,11 @@ QList<QIcon> MakeButtonGlyphs() {
   return {QIcon(play), QIcon(stop)};
 }
 
-QIcon MakeAppIcon() {
-  QPixmap pixmap = Canvas(256);
-  QPainter p(&pixmap);
+void PaintAppIcon(QPainter& p, int size) {
+  // Drawn on a 256 by 256 grid; data/io.github.tunewell.Tunewell.svg is the same
+  // drawing for the icon theme.
+  p.save();
+  p.scale(size / 256.0, size / 256.0);
   p.setRenderHint(QPainter::Antialiasing);
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(0x1E, 0x3A, 0x5F));
@@ -53,6 +55,13 @@ QIcon MakeAppIcon() {
   path.cubicTo(156, 216, 176, 216, 216, 128);
   p.setBrush(Qt::NoBrush);
   p.drawPath(path);
+  p.restore();
+}
+
+QIcon MakeAppIcon() {
+  QPixmap pixmap = Canvas(256);
+  QPainter p(&pixmap);
+  PaintAppIcon(p, 256);
   return QIcon(pixmap);
 }
 

@@ -11,6 +11,8 @@
 
 #include "app/Sdoppelt.h"
 #include "app/Unit1.h"
+#include "app/mpris.h"
+#include "platform/files_folder.h"
 #include "platform/program_folder.h"
 
 namespace tw {
@@ -76,12 +78,18 @@ int RunTunewell(int argc, char** argv, const RunHooks& hooks) {
   WatchTerminateSignals(app, terminate);
 
   if (!first) {
+    // A click on the launcher must not be lost on a window hidden in the tray.
+    AskRunningCopyToRaise();
     ShowMessageBox({nullptr, kAlreadyRunningMessage, {}, BoxIcon::Warning});
+    FlushRaiseRequest(2000);
     return 0;
   }
 
-  TForm1 form(ProgramFolder(), TrayDesktopParts{nullptr, nullptr, hooks.timer1PeriodMs});
+  TForm1 form(FilesFolder(ProgramFolder()),
+              TrayDesktopParts{nullptr, nullptr, hooks.timer1PeriodMs});
   form.FormCreate();
+  Mpris mpris(form);
+  mpris.Register();
   // "S&tart in system tray" leaves only the icon.
   if (!form.startsHidden()) form.show();
   terminate.window = &form;

@@ -11,7 +11,8 @@ packages=(
   libsdl2-dev
   googletest libgtest-dev libgmock-dev ffmpeg
   xvfb xauth x11-apps fonts-dejavu-core fonts-liberation2 openssl
-  dbus-daemon dbus-bin trayer dunst openbox xdotool x11-utils
+  dbus-daemon dbus-bin trayer dunst openbox xdotool x11-utils playerctl
+  dpkg-dev file desktop-file-utils appstream
 )
 
 missing=()

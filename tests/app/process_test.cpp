@@ -60,8 +60,11 @@ class ProgramFolder {
   std::unique_ptr<ChildProcess> StartIn(const fs::path& lockFolder) const {
     return std::make_unique<ChildProcess>(
         executable_.string(),
-        std::vector<std::string>{"XDG_RUNTIME_DIR=" + lockFolder.string(),
-                                 "QT_QPA_PLATFORM=offscreen", "SDL_AUDIODRIVER=dummy"});
+        std::vector<std::string>{
+            "XDG_RUNTIME_DIR=" + lockFolder.string(), "QT_QPA_PLATFORM=offscreen",
+            "SDL_AUDIODRIVER=dummy",
+            // No session bus: the user's desktop never sees these players.
+            "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (lockFolder / "no-bus").string()});
   }
   fs::path lockFolder() const { return locks_.path() / "run"; }
 
