@@ -373,7 +373,11 @@ void TForm1::RadioStatus(int code, intptr_t value, int senderError) {
   if (update.bottom) Label5->setText(FromUtf8(*update.bottom));
   if (code == tw::kStatusStationName) stationShown_ = Label4->text();
   if (code == tw::kStatusConnecting || code == tw::kStatusNotPlaying) stationShown_.clear();
-  if (code == tw::kStatusNotPlaying) stopWhenConnected_ = false;
+  if (code == tw::kStatusNotPlaying) {
+    // The connect is over even while its worker still waits on the box below.
+    stopWhenConnected_ = false;
+    connectFailed_ = true;
+  }
   emit PlayerStateChanged();
   if (code == tw::kStatusTitle) AnnounceTitle();
   if (update.showPlayError) ShowEngineError("Can't play the stream", senderError);
@@ -417,6 +421,7 @@ void TForm1::StartSelected() {
   const int row = ListBox1->currentRow();
   if (row < 0 || static_cast<std::size_t>(row) >= text.size()) return;
   stopWhenConnected_ = false;
+  connectFailed_ = false;
   Button1->setText("&Stop");
   Button1->setIcon(ImageList1[1]);
   // A row without a URL only turns the button into Stop.
@@ -448,7 +453,7 @@ bool StreamRunning() {
 }  // namespace
 
 bool TForm1::PlaybackActive() const {
-  if (tw::ConnectInProgress) return !stopWhenConnected_;
+  if (tw::ConnectInProgress) return !stopWhenConnected_ && !connectFailed_;
   return StreamRunning();
 }
 

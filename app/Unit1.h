@@ -169,6 +169,7 @@ class TForm1 : public QWidget {
   QString playingName_;             // the list's name of the station last started
   QString stationShown_;            // the middle line once it names the station, else empty
   bool stopWhenConnected_ = false;  // a remote Stop came while connecting
+  bool connectFailed_ = false;      // the last connect ended without a stream
   bool startsHidden_ = false;
   bool minimizeHandlerInstalled_ = false;
   bool hidingToTray_ = false;

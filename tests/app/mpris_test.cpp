@@ -47,8 +47,9 @@ class PrivateBus {
 // A copy of the test build of the player in a folder of its own.
 class Player {
  public:
-  Player(const PrivateBus& bus, const std::string& stations, const std::string& settings) {
-    fs::copy_file(TW_PROBE_EXE, folder_ / "tunewell");
+  Player(const PrivateBus& bus, const std::string& stations, const std::string& settings,
+         const char* exe = TW_PROBE_EXE) {
+    fs::copy_file(exe, folder_ / "tunewell");
     fs::create_directory(locks_ / "run");
     fs::permissions(locks_ / "run", fs::perms::owner_all, fs::perm_options::replace);
     folder_.Write("favorites.cfg", stations);
@@ -314,6 +315,37 @@ TEST(Mpris, BadInputAndAVanishingBus) {
   EXPECT_TRUE(player->Running());
   player->Signal(SIGTERM);
   EXPECT_EQ(player->Wait(60s), 0);
+}
+
+// Catches a remote command carried out behind a box that waits for the user
+// (the window's buttons are out of reach then), and a bus call that waits for
+// the worker the box holds up. The shipped executable, whose boxes really wait.
+TEST(Mpris, BusyWhileABoxWaits) {
+  PrivateBus bus;
+  ASSERT_TRUE(bus.up());
+  // Nothing listens on port 9: "Can't play the stream" comes up and waits.
+  Player program(bus, "[001]\r\nPath=http://127.0.0.1:9/a\r\nTitle=A\r\nAudioNum=1\r\n",
+                 kFirstRowSilent, TW_TUNEWELL_EXE);
+  auto player = program.Start();
+  ASSERT_TRUE(PlayerctlShows(bus, {"status"}, "Stopped"));
+  Playerctl(bus, {"play"});
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  std::string reply;
+  while (std::chrono::steady_clock::now() < deadline &&
+         reply.find("Error.Busy") == std::string::npos) {
+    std::this_thread::sleep_for(100ms);
+    reply = DbusSend(bus, {"org.mpris.MediaPlayer2.Player.PlayPause"});
+  }
+  EXPECT_NE(reply.find("org.mpris.MediaPlayer2.tunewell.Error.Busy"), std::string::npos) << reply;
+  // What a box does not forbid still works: the volume, a look, raising.
+  Playerctl(bus, {"volume", "0.25"});
+  EXPECT_TRUE(PlayerctlShows(bus, {"volume"}, "0.250000"));
+  EXPECT_EQ(DbusSend(bus, {"org.mpris.MediaPlayer2.Raise"}).find("Error"), std::string::npos);
+  EXPECT_EQ(Playerctl(bus, {"status"}), "Stopped");
+  player->Signal(SIGTERM);
+  EXPECT_EQ(player->Wait(60s), 0);
+  EXPECT_NE(program.files().Read("radio_config.cfg").find("VOLUME=25\r\n"), std::string::npos)
+      << program.files().Read("radio_config.cfg");
 }
 
 // Catches a click on the launcher lost on a window hidden in the tray: the
