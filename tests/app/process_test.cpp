@@ -45,6 +45,27 @@ bool HoldsFlock(pid_t pid, const fs::path& file) {
   return false;
 }
 
+// Whether the process has its own handler for the signal (SigCgt in its status):
+// before that, the signal would kill it.
+bool Catches(pid_t pid, int signal) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("SigCgt:", 0) != 0) continue;
+    const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+    return (mask >> (signal - 1)) & 1;
+  }
+  return false;
+}
+
+bool WaitUntilCatching(ChildProcess& player, int signal) {
+  for (int i = 0; i < 600 && player.Running(); ++i) {
+    if (Catches(player.pid(), signal)) return true;
+    std::this_thread::sleep_for(100ms);
+  }
+  return false;
+}
+
 // A program folder holding a copy of one build of the player, and a lock folder
 // of its own so tests never meet a player the user is running.
 class ProgramFolder {
@@ -191,6 +212,7 @@ TEST(PlayerProcess, TerminateClosesAWaitingStartupBox) {
   auto first = probe.Start();
   ASSERT_TRUE(first->WaitForOutput("RUNNING", 60s)) << first->output();
   auto second = shipped.StartIn(probe.lockFolder());
+  ASSERT_TRUE(WaitUntilCatching(*second, SIGTERM));
   std::this_thread::sleep_for(1s);  // "Sorry this program is currently running"
   ASSERT_TRUE(second->Running()) << "the box did not wait";
   second->Signal(SIGTERM);
