@@ -60,8 +60,10 @@ class ProgramFolder {
   std::unique_ptr<ChildProcess> StartIn(const fs::path& lockFolder) const {
     return std::make_unique<ChildProcess>(
         executable_.string(),
+        // No desktop of the user's: its session bus and displays stay out of reach.
         std::vector<std::string>{"XDG_RUNTIME_DIR=" + lockFolder.string(),
-                                 "QT_QPA_PLATFORM=offscreen", "SDL_AUDIODRIVER=dummy"});
+                                 "QT_QPA_PLATFORM=offscreen", "SDL_AUDIODRIVER=dummy",
+                                 "DBUS_SESSION_BUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY"});
   }
   fs::path lockFolder() const { return locks_.path() / "run"; }
 
