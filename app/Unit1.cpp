@@ -11,8 +11,10 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <algorithm>
 
 #include "app/glyphs.h"
+#include "app/list_activation.h"
 #include "app/message_box.h"
 #include "app/playback.h"
 #include "app/process_exit.h"
@@ -202,7 +204,7 @@ void TForm1::CreateControls() {
   for (QWidget* w : findChildren<QWidget*>()) w->setAccessibleName(w->objectName());
 
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-  connect(ListBox1, &QListWidget::itemDoubleClicked, this, [this] { Button1Click(); });
+  tw::OnListActivated(ListBox1, [this] { Button1Click(); });
   connect(ComboBox1, &QComboBox::activated, this, [this](int row) { ComboBox1Change(row); });
   connect(ScrollBar1, &QScrollBar::valueChanged, this,
           [this](int position) { ScrollBar1Scroll(position); });
@@ -358,7 +360,13 @@ void TForm1::FillDeviceList() {
 
 void TForm1::ShowVolume() {
   Label2->setText(QString("Volume: %1%").arg(ScrollBar1->value()));
-  FitWidth(Label2);
+  // In a font wider than the layout's, "Volume: 100%" would run under the bar,
+  // which is drawn over the label: the label reaches left into the free space
+  // instead, sized once for the widest reading so that it never jumps.
+  const int widest = Label2->fontMetrics().horizontalAdvance("Volume: 100%") + 2;
+  const int right = ScrollBar1->x() - 2;
+  const int width = std::max(widest, Label2->width());
+  Label2->setGeometry(std::min(Label2->x(), right - width), Label2->y(), width, Label2->height());
 }
 
 void TForm1::RadioStatus(int code, intptr_t value, int senderError) {

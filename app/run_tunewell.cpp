@@ -70,7 +70,7 @@ int RunTunewell(int argc, char** argv, const RunHooks& hooks) {
   const bool first = AcquireSingleInstance();
   QApplication app(argc, argv);
   QApplication::setApplicationName("tunewell");
-  QApplication::setApplicationDisplayName("Tunewell");
+  // No display name: Qt would append it to every window's caption.
   if (hooks.boxes) SetMessageBoxHook(hooks.boxes);
   TerminateRequest terminate;
   WatchTerminateSignals(app, terminate);

@@ -6,12 +6,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTest>
 #include <QTimer>
 #include <atomic>
 #include <thread>
@@ -114,7 +116,7 @@ TEST_F(FormTest, Layout) {
   EXPECT_EQ(form.minimumSize(), form.maximumSize());
   EXPECT_TRUE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
   EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
-  EXPECT_TRUE(form.windowTitle().startsWith("Tunewell 0.6"));
+  EXPECT_EQ(form.windowTitle(), "Tunewell 0.6 - by the Tunewell developers");
   EXPECT_EQ(form.font().pointSize(), 9);
   EXPECT_EQ(form.font().families().value(0), "Segoe UI");
   EXPECT_EQ(form.ScrollBar1->minimum(), 0);
@@ -177,6 +179,56 @@ TEST_F(FormTest, StartupAppliesSettingsAndShutdownWritesThem) {
   // The engine was freed: it can be initialised again.
   ASSERT_TRUE(BASS_Init(0, 44100, 0, nullptr, nullptr));
   BASS_Free();
+}
+
+// Catches a double-click on the blank area under the last row ignored (only a
+// row's double-click used to play), Enter in the list doing nothing, and a
+// double-click with another button taken as one.
+TEST_F(FormTest, DoubleClickAnywhereInTheListOrEnterActsAsPlay) {
+  // A row without a URL: Play only turns the button into Stop, no connect starts.
+  auto form = Start("[001]\r\nPath=\r\nTitle=No address\r\n", "[MAIN]\r\nLAST=0\r\n");
+  form->show();
+  QWidget* area = form->ListBox1->viewport();
+  const QRect row = form->ListBox1->visualItemRect(form->ListBox1->item(0));
+  const QPoint blank(row.center().x(), row.bottom() + 60);
+  ASSERT_LT(blank.y(), area->height());
+  ASSERT_EQ(form->ListBox1->itemAt(blank), nullptr);
+
+  QTest::mouseDClick(area, Qt::RightButton, {}, blank);
+  EXPECT_EQ(form->Button1->text(), "&Play");
+  QTest::mouseDClick(area, Qt::LeftButton, {}, blank);
+  EXPECT_EQ(form->Button1->text(), "&Stop");
+  EXPECT_EQ(form->ListBox1->currentRow(), 0);
+  for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+    form->Button1->setText("&Play");
+    QTest::keyClick(form->ListBox1, key);
+    EXPECT_EQ(form->Button1->text(), "&Stop") << key;
+  }
+  EXPECT_TRUE(boxes.empty());
+}
+
+// Catches "Volume: 100%" running under the volume bar (drawn over the label, it
+// hid the "%") in a font wider than the one the layout was drawn for, the bar
+// moved to make room, and the reading jumping sideways as the value changes.
+TEST_F(FormTest, VolumeReadingStaysWholeInEveryFont) {
+  auto form = Start(kThreeStations, "[MAIN]\r\nVOLUME=100\r\n");
+  const QStringList families = QFontDatabase::families();
+  ASSERT_FALSE(families.isEmpty());
+  for (const QString& family : families) {
+    SCOPED_TRACE(family.toStdString());
+    QFont font = form->font();
+    font.setFamilies({family});
+    form->Label2->setFont(font);
+    form->ScrollBar1->setValue(0);
+    const int left = form->Label2->x();
+    form->ScrollBar1->setValue(100);
+    EXPECT_EQ(form->Label2->text(), "Volume: 100%");
+    EXPECT_EQ(form->Label2->x(), left);
+    EXPECT_GE(form->Label2->x(), 0);
+    EXPECT_GE(form->Label2->width(), form->Label2->sizeHint().width());
+    EXPECT_LE(form->Label2->geometry().right(), form->ScrollBar1->x() - 1);
+    EXPECT_EQ(form->ScrollBar1->geometry(), QRect(248, 8, 121, 19));
+  }
 }
 
 // LAST beyond the list selects nothing; -1 selects row 0; an out-of-range device

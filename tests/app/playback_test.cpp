@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTest>
 #include <QTimer>
 #include <chrono>
 #include <functional>
@@ -135,7 +136,8 @@ TEST_F(PlaybackTest, DoubleClickPlaysAndShowsMetadata) {
   server.Serve("/icy", route);
   Start(Stations({{"Alpha", server.Url("/icy")}}), "LAST=0\r\nVOLUME=40\r\n");
   WatchStates();
-  emit form->ListBox1->itemDoubleClicked(form->ListBox1->item(0));
+  QTest::mouseDClick(form->ListBox1->viewport(), Qt::LeftButton, {},
+                     form->ListBox1->visualItemRect(form->ListBox1->item(0)).center());
   EXPECT_EQ(form->Button1->text(), "&Stop");
   ASSERT_TRUE(PumpUntil([&] { return form->Label4->text() == "Test FM"; }))
       << form->Label4->text().toStdString();
