@@ -67,7 +67,7 @@ void WatchTerminateSignals(QApplication& app, TerminateRequest& request) {
 
 int RunTunewell(int argc, char** argv, const RunHooks& hooks) {
   CatchTerminateSignals();
-  const bool first = AcquireSingleInstance();
+  const std::string refusal = AcquireSingleInstance();
   QApplication app(argc, argv);
   QApplication::setApplicationName("tunewell");
   // No display name: Qt would append it to every window's caption.
@@ -75,8 +75,8 @@ int RunTunewell(int argc, char** argv, const RunHooks& hooks) {
   TerminateRequest terminate;
   WatchTerminateSignals(app, terminate);
 
-  if (!first) {
-    ShowMessageBox({nullptr, kAlreadyRunningMessage, {}, BoxIcon::Warning});
+  if (!refusal.empty()) {
+    ShowMessageBox({nullptr, QString::fromStdString(refusal), {}, BoxIcon::Warning});
     return 0;
   }
 
