@@ -25,7 +25,9 @@
 #include "app/tray_desktop.h"
 #include "app/window_font.h"
 #include "editor/Edit_Unit1.h"
+#include "editor/station_save.h"
 #include "engine/engine.h"
+#include "platform/atomic_file.h"
 #include "platform/ini_file.h"
 #include "platform/text_codec.h"
 #include "vis/osc_vis.h"
@@ -224,6 +226,11 @@ void TForm1::FormCreate() {
   using tw::BoxIcon;
 
   timerum = false;
+  // A save killed half-way leaves its temporary file; older than a minute, no
+  // save still writes it.
+  tw::RemoveStaleTemporaries(
+      folder_, {tw::kStationFileName, tw::kSettingsFileName, tw::kStationBackupFileName},
+      std::chrono::minutes(1));
   if (fs::exists(folder_ / tw::kRadioTxtFileName)) ImportStations();
 
   if (!fs::exists(folder_ / tw::kStationFileName)) {

@@ -231,6 +231,25 @@ TEST_F(FormTest, VolumeReadingStaysWholeInEveryFont) {
   }
 }
 
+// Catches the temporary files of saves killed half-way kept for good (one per
+// kill), and a start that removes the one a save is writing now.
+TEST_F(FormTest, StartupRemovesTemporaryFilesOfKilledSaves) {
+  const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(2);
+  for (const char* name : {".radio_config.cfg.Ab12Cd", ".favorites.cfg.Xy34Zw",
+                           ".favorites.cfg.bak.Qr56St", ".radio_config.cfg.Nw78Nw"}) {
+    folder.Write(name, "half");
+    if (std::string(name) != ".radio_config.cfg.Nw78Nw") {
+      std::filesystem::last_write_time(folder / name, old);
+    }
+  }
+  auto form = Start(kThreeStations);
+  for (const char* name :
+       {".radio_config.cfg.Ab12Cd", ".favorites.cfg.Xy34Zw", ".favorites.cfg.bak.Qr56St"}) {
+    EXPECT_FALSE(std::filesystem::exists(folder / name)) << name;
+  }
+  EXPECT_TRUE(std::filesystem::exists(folder / ".radio_config.cfg.Nw78Nw"));
+}
+
 // LAST beyond the list selects nothing; -1 selects row 0; an out-of-range device
 // fails start-up only when the engine refuses it, which "No sound" never does.
 TEST_F(FormTest, LastStationRow) {
