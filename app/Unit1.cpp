@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "app/accessibility.h"
 #include "app/glyphs.h"
 #include "app/list_activation.h"
 #include "app/message_box.h"
@@ -46,8 +47,9 @@ constexpr const char16_t* kPlugins[] = {u"bass_opus.dll", u"bass_aac.dll", u"bas
 
 QString FromUtf8(const std::string& text) { return QString::fromStdString(text); }
 
-QLabel* StatusLabel(QWidget* parent, const char* name, QRect place) {
-  auto* label = new QLabel(parent);
+QLabel* StatusLabel(QWidget* parent, const char* name, QRect place, const char* description) {
+  auto* label = new tw::StatusLine(parent);
+  label->setAccessibleDescription(description);
   label->setObjectName(name);
   label->setGeometry(place);
   label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -93,6 +95,7 @@ TForm1::TForm1(std::filesystem::path programFolder, TrayDesktopParts tray, QWidg
                           Qt::MSWindowsFixedSizeDialogHint),
       folder_(std::move(programFolder)) {
   setObjectName("Form1");
+  tw::InstallAccessibility();
   setWindowTitle("Tunewell 0.6 - by the Tunewell developers");
   setWindowIcon(tw::MakeAppIcon());
   setFont(tw::WindowFont());
@@ -160,10 +163,10 @@ void TForm1::CreateControls() {
   ListBox1->setUniformItemSizes(true);
 
   GroupBox2 = Place(new QGroupBox("Currently playing", this), "GroupBox2", {40, 266, 497, 101});
-  Label3 = StatusLabel(GroupBox2, "Label3", {11, 16, 483, 25});
-  Label4 = StatusLabel(GroupBox2, "Label4", {3, 33, 491, 41});
+  Label3 = StatusLabel(GroupBox2, "Label3", {11, 16, 483, 25}, "Song title");
+  Label4 = StatusLabel(GroupBox2, "Label4", {3, 33, 491, 41}, "Station or connection state");
   Label4->setText("not playing");
-  Label5 = StatusLabel(GroupBox2, "Label5", {8, 80, 486, 13});
+  Label5 = StatusLabel(GroupBox2, "Label5", {8, 80, 486, 13}, "Bit rate or server status");
 
   Button1 = Place(new QPushButton("&Play", this), "Button1", {328, 384, 75, 25});
   Button1->setIcon(ImageList1[0]);
@@ -203,7 +206,7 @@ void TForm1::CreateControls() {
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
   Timer1->start();
 
-  for (QWidget* w : findChildren<QWidget*>()) w->setAccessibleName(w->objectName());
+  DescribeForScreenReaders();
 
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
   tw::OnListActivated(ListBox1, [this] { Button1Click(); });
@@ -213,6 +216,25 @@ void TForm1::CreateControls() {
   connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
   connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
   connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
+}
+
+// Buttons, check boxes, labels and the group box read their captions (Qt drops
+// the "&"); the rest is named here.
+void TForm1::DescribeForScreenReaders() {
+  tw::SetAccessibleRole(this, QAccessible::Window);
+  Label1->setBuddy(ListBox1);
+  ListBox1->setAccessibleName("Sender");
+  ScrollBar1->setAccessibleName("Volume");
+  ComboBox1->setAccessibleName("Output device");
+  // Qt on Linux reads a combo box's name as its current item and takes its label
+  // from a buddy: this one has no caption on screen, so an unseen label is it.
+  auto* deviceLabel = new QLabel("Output device", this);
+  deviceLabel->setObjectName("ComboBox1Label");
+  deviceLabel->hide();
+  deviceLabel->setBuddy(ComboBox1);
+  tw::SetAccessibleRole(PaintFrame, QAccessible::Graphic);
+  PaintFrame->setAccessibleName("Oscilloscope");
+  PaintFrame->setAccessibleDescription("The sound now playing");
 }
 
 void TForm1::SetTabOrder() {

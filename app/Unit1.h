@@ -73,8 +73,8 @@ class TForm1 : public QWidget {
   void AnnounceTitle();
   void Timer1Timer();
   void HideToTray();
-  void TrayIcon1Click(tw::TTrayIcon& sender, tw::TMouseButton button, tw::TShiftState shift,
-                      int x, int y);
+  void TrayIcon1Click(tw::TTrayIcon& sender, tw::TMouseButton button, tw::TShiftState shift, int x,
+                      int y);
   void TrayIcon1DblClick(tw::TTrayIcon& sender, tw::TMouseButton button, tw::TShiftState shift,
                          int x, int y);
   void TrayIcon1MouseUp(tw::TTrayIcon& sender, tw::TMouseButton button, tw::TShiftState shift,
@@ -140,6 +140,7 @@ class TForm1 : public QWidget {
   void ShowVolume();
   void CreateControls();
   void SetTabOrder();
+  void DescribeForScreenReaders();
 
   std::filesystem::path folder_;
   tw::StoredSettings settings_;

@@ -11,6 +11,7 @@ packages=(
   libsdl2-dev
   googletest libgtest-dev libgmock-dev ffmpeg
   xvfb xauth x11-apps fonts-dejavu-core fonts-liberation2 openssl
+  at-spi2-core dbus-daemon python3-pyatspi gir1.2-atspi-2.0 xdotool
 )
 
 missing=()

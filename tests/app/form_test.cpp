@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -294,6 +295,31 @@ TEST_F(FormTest, StatusFromWorkerThread) {
   EXPECT_EQ(form->Label5->text(), "HTTP/1.1 200 OK");
   EXPECT_EQ(form->Label3->text(), "Simon & Garfunkel - Mrs. Robinson");
   EXPECT_TRUE(boxes.empty());
+}
+
+// Catches status lines a screen reader cannot follow: a line read as its object
+// name, an empty one read as its group's title, a line that does not follow its
+// text, and the window read as a plain client area. (That each change is sent
+// as an event is seen over AT-SPI, in MainWindowOverAtSpi.)
+TEST_F(FormTest, StatusLinesReadTheirCurrentText) {
+  auto form = Start(kThreeStations);
+  QAccessibleInterface* title = QAccessible::queryAccessibleInterface(form->Label3);
+  ASSERT_NE(title, nullptr);
+  EXPECT_EQ(title->role(), QAccessible::StaticText);
+  EXPECT_EQ(title->text(QAccessible::Name), "");
+  EXPECT_EQ(title->text(QAccessible::Description), "Song title");
+  QAccessibleInterface* state = QAccessible::queryAccessibleInterface(form->Label4);
+  EXPECT_EQ(state->text(QAccessible::Name), "not playing");
+  OnWorker([] {
+    char song[] = "Bj\xC3\xB6rk - J\xC3\xB3ga";
+    SendRadioStatus(7, reinterpret_cast<intptr_t>(song));
+    SendRadioStatus(2, 37);
+  });
+  EXPECT_EQ(title->text(QAccessible::Name), QString::fromUtf8("Bj\xC3\xB6rk - J\xC3\xB3ga"));
+  EXPECT_EQ(state->text(QAccessible::Name), "buffering... 37%");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(form.get())->role(), QAccessible::Window);
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(form->PaintFrame)->text(QAccessible::Name),
+            "Oscilloscope");
 }
 
 // "&" in a status line is drawn as a character, not taken as an accelerator.
