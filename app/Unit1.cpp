@@ -472,10 +472,10 @@ void TForm1::MonitorTick() {
     tw::UpdateTitle();
     return;
   }
-  if (static_cast<int64_t>(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFERING)) > 0) {
+  if (tw::IsShownBufferingReading(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFERING))) {
+    // Read again: the value shown is the newer one.
     const QWORD left = BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFERING);
-    RadioStatus(tw::kStatusBuffering, 100 - static_cast<int32_t>(left & 0xFFFFFFFF),
-                BASS_ErrorGetCode());
+    RadioStatus(tw::kStatusBuffering, tw::BufferingPercent(left), BASS_ErrorGetCode());
   }
 }
 

@@ -21,6 +21,7 @@
 
 #include "app/Unit1.h"
 #include "app/message_box.h"
+#include "app/playback.h"
 #include "app/radio_status.h"
 #include "editor/Edit_Unit1.h"
 #include "engine/engine.h"
@@ -249,6 +250,61 @@ TEST_F(FormTest, StartupRemovesTemporaryFilesOfKilledSaves) {
     EXPECT_FALSE(std::filesystem::exists(folder / name)) << name;
   }
   EXPECT_TRUE(std::filesystem::exists(folder / ".radio_config.cfg.Nw78Nw"));
+}
+
+// Catches Play that starts something without a selected row, and a row without
+// a URL that connects to nothing instead of only turning the button into Stop.
+TEST_F(FormTest, PlayWithoutARowOrWithoutAUrl) {
+  auto form =
+      Start("[001]\r\nPath=http://127.0.0.1:9/a\r\nTitle=A\r\n[002]\r\nPath=\r\nTitle=Empty\r\n",
+            "[MAIN]\r\nLAST=5\r\n");
+  ASSERT_EQ(form->ListBox1->currentRow(), -1);
+  const int32_t requests = RequestNumber;
+  form->Button1->click();
+  EXPECT_EQ(form->Button1->text(), "&Play");
+  EXPECT_FALSE(ConnectInProgress);
+
+  form->ListBox1->setCurrentRow(1);
+  form->Button1->click();
+  EXPECT_EQ(form->Button1->text(), "&Stop");
+  EXPECT_EQ(form->Button1->icon().cacheKey(), form->ImageList1[1].cacheKey());
+  EXPECT_FALSE(ConnectInProgress);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(RequestNumber.load(), requests);
+  EXPECT_EQ(form->Label4->text(), "not playing");
+  EXPECT_TRUE(boxes.empty());
+}
+
+// Catches a server's status line shown from an earlier connect (its stream
+// still talking while a newer one connects) and audio data taken as text.
+TEST_F(FormTest, ServerLineOfAnEarlierRequestIsNotShown) {
+  auto form = Start(kThreeStations);
+  const int32_t saved = RequestNumber;
+  RequestNumber = 7;
+  auto asUser = [](intptr_t request) { return reinterpret_cast<void*>(request); };
+  OnWorker([&] { StatusProc("ICY 200 OK", 0, asUser(7)); });
+  EXPECT_EQ(form->Label5->text(), "ICY 200 OK");
+  OnWorker([&] {
+    StatusProc("HTTP/1.1 404 Not Found", 0, asUser(6));
+    StatusProc("audio", 5, asUser(7));
+  });
+  EXPECT_EQ(form->Label5->text(), "ICY 200 OK");
+  RequestNumber = saved;
+}
+
+// Catches start-up steps that set no engine option or the wrong one: float DSP,
+// no network pre-buffer, the 5000 ms playback buffer and playlists followed
+// (set to other values first, so only start-up can have set them).
+TEST_F(FormTest, StartupSetsTheEngineOptions) {
+  BASS_SetConfig(BASS_CONFIG_FLOATDSP, 0);
+  BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 75);
+  BASS_SetConfig(BASS_CONFIG_BUFFER, 500);
+  BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 0);
+  auto form = Start(kThreeStations);
+  EXPECT_EQ(BASS_GetConfig(BASS_CONFIG_FLOATDSP), 1u);
+  EXPECT_EQ(BASS_GetConfig(BASS_CONFIG_NET_PREBUF), 0u);
+  EXPECT_EQ(BASS_GetConfig(BASS_CONFIG_BUFFER), 5000u);
+  EXPECT_EQ(BASS_GetConfig(BASS_CONFIG_NET_PLAYLIST), 1u);
 }
 
 // LAST beyond the list selects nothing; -1 selects row 0; an out-of-range device
