@@ -4,10 +4,19 @@
 
 namespace tw {
 
-bool AcquireSingleInstance() {
+std::string AcquireSingleInstance() {
   // Lives until the process ends; the kernel releases the lock then.
   static InstanceLock lock(kInstanceLockName);
-  return lock.state() != InstanceLock::State::HeldElsewhere;
+  switch (lock.state()) {
+    case InstanceLock::State::Acquired:
+      return {};
+    case InstanceLock::State::HeldElsewhere:
+      return kAlreadyRunningMessage;
+    case InstanceLock::State::Unavailable:
+      break;
+  }
+  return "Tunewell cannot make sure that it runs only once, so it does not start.\r\n" +
+         lock.error();
 }
 
 }  // namespace tw

@@ -11,8 +11,11 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <algorithm>
 
+#include "app/accessibility.h"
 #include "app/glyphs.h"
+#include "app/list_activation.h"
 #include "app/message_box.h"
 #include "app/mpris_state.h"
 #include "app/playback.h"
@@ -24,7 +27,9 @@
 #include "app/tray_desktop.h"
 #include "app/window_font.h"
 #include "editor/Edit_Unit1.h"
+#include "editor/station_save.h"
 #include "engine/engine.h"
+#include "platform/atomic_file.h"
 #include "platform/ini_file.h"
 #include "platform/text_codec.h"
 #include "vis/osc_vis.h"
@@ -43,8 +48,9 @@ constexpr const char16_t* kPlugins[] = {u"bass_opus.dll", u"bass_aac.dll", u"bas
 
 QString FromUtf8(const std::string& text) { return QString::fromStdString(text); }
 
-QLabel* StatusLabel(QWidget* parent, const char* name, QRect place) {
-  auto* label = new QLabel(parent);
+QLabel* StatusLabel(QWidget* parent, const char* name, QRect place, const char* description) {
+  auto* label = new tw::StatusLine(parent);
+  label->setAccessibleDescription(description);
   label->setObjectName(name);
   label->setGeometry(place);
   label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -90,6 +96,7 @@ TForm1::TForm1(std::filesystem::path programFolder, TrayDesktopParts tray, QWidg
                           Qt::MSWindowsFixedSizeDialogHint),
       folder_(std::move(programFolder)) {
   setObjectName("Form1");
+  tw::InstallAccessibility();
   setWindowTitle("Tunewell 0.6 - by the Tunewell developers");
   setWindowIcon(tw::MakeAppIcon());
   setFont(tw::WindowFont());
@@ -158,10 +165,10 @@ void TForm1::CreateControls() {
   ListBox1->setUniformItemSizes(true);
 
   GroupBox2 = Place(new QGroupBox("Currently playing", this), "GroupBox2", {40, 266, 497, 101});
-  Label3 = StatusLabel(GroupBox2, "Label3", {11, 16, 483, 25});
-  Label4 = StatusLabel(GroupBox2, "Label4", {3, 33, 491, 41});
+  Label3 = StatusLabel(GroupBox2, "Label3", {11, 16, 483, 25}, "Song title");
+  Label4 = StatusLabel(GroupBox2, "Label4", {3, 33, 491, 41}, "Station or connection state");
   Label4->setText("not playing");
-  Label5 = StatusLabel(GroupBox2, "Label5", {8, 80, 486, 13});
+  Label5 = StatusLabel(GroupBox2, "Label5", {8, 80, 486, 13}, "Bit rate or server status");
 
   Button1 = Place(new QPushButton("&Play", this), "Button1", {328, 384, 75, 25});
   Button1->setIcon(ImageList1[0]);
@@ -201,10 +208,10 @@ void TForm1::CreateControls() {
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
   Timer1->start();
 
-  for (QWidget* w : findChildren<QWidget*>()) w->setAccessibleName(w->objectName());
+  DescribeForScreenReaders();
 
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-  connect(ListBox1, &QListWidget::itemDoubleClicked, this, [this] { Button1Click(); });
+  tw::OnListActivated(ListBox1, [this] { Button1Click(); });
   connect(ListBox1, &QListWidget::currentRowChanged, this, &TForm1::PlayerStateChanged);
   connect(ComboBox1, &QComboBox::activated, this, [this](int row) { ComboBox1Change(row); });
   connect(ScrollBar1, &QScrollBar::valueChanged, this,
@@ -212,6 +219,25 @@ void TForm1::CreateControls() {
   connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
   connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
   connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
+}
+
+// Buttons, check boxes, labels and the group box read their captions (Qt drops
+// the "&"); the rest is named here.
+void TForm1::DescribeForScreenReaders() {
+  tw::SetAccessibleRole(this, QAccessible::Window);
+  Label1->setBuddy(ListBox1);
+  ListBox1->setAccessibleName("Sender");
+  ScrollBar1->setAccessibleName("Volume");
+  ComboBox1->setAccessibleName("Output device");
+  // Qt on Linux reads a combo box's name as its current item and takes its label
+  // from a buddy: this one has no caption on screen, so an unseen label is it.
+  auto* deviceLabel = new QLabel("Output device", this);
+  deviceLabel->setObjectName("ComboBox1Label");
+  deviceLabel->hide();
+  deviceLabel->setBuddy(ComboBox1);
+  tw::SetAccessibleRole(PaintFrame, QAccessible::Graphic);
+  PaintFrame->setAccessibleName("Oscilloscope");
+  PaintFrame->setAccessibleDescription("The sound now playing");
 }
 
 void TForm1::SetTabOrder() {
@@ -225,6 +251,11 @@ void TForm1::FormCreate() {
   using tw::BoxIcon;
 
   timerum = false;
+  // A save killed half-way leaves its temporary file; older than a minute, no
+  // save still writes it.
+  tw::RemoveStaleTemporaries(
+      folder_, {tw::kStationFileName, tw::kSettingsFileName, tw::kStationBackupFileName},
+      std::chrono::minutes(1));
   if (fs::exists(folder_ / tw::kRadioTxtFileName)) ImportStations();
 
   if (!fs::exists(folder_ / tw::kStationFileName)) {
@@ -362,7 +393,13 @@ void TForm1::FillDeviceList() {
 
 void TForm1::ShowVolume() {
   Label2->setText(QString("Volume: %1%").arg(ScrollBar1->value()));
-  FitWidth(Label2);
+  // In a font wider than the layout's, "Volume: 100%" would run under the bar,
+  // which is drawn over the label: the label reaches left into the free space
+  // instead, sized once for the widest reading so that it never jumps.
+  const int widest = Label2->fontMetrics().horizontalAdvance("Volume: 100%") + 2;
+  const int right = ScrollBar1->x() - 2;
+  const int width = std::max(widest, Label2->width());
+  Label2->setGeometry(std::min(Label2->x(), right - width), Label2->y(), width, Label2->height());
   emit PlayerStateChanged();
 }
 
@@ -520,10 +557,10 @@ void TForm1::MonitorTick() {
     emit PlayerStateChanged();
     return;
   }
-  if (static_cast<int64_t>(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFERING)) > 0) {
+  if (tw::IsShownBufferingReading(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFERING))) {
+    // Read again: the value shown is the newer one.
     const QWORD left = BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFERING);
-    RadioStatus(tw::kStatusBuffering, 100 - static_cast<int32_t>(left & 0xFFFFFFFF),
-                BASS_ErrorGetCode());
+    RadioStatus(tw::kStatusBuffering, tw::BufferingPercent(left), BASS_ErrorGetCode());
   }
 }
 

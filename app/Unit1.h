@@ -160,6 +160,7 @@ class TForm1 : public QWidget {
   void ShowVolume();
   void CreateControls();
   void SetTabOrder();
+  void DescribeForScreenReaders();
 
   std::filesystem::path folder_;
   tw::StoredSettings settings_;

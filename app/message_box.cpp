@@ -1,6 +1,5 @@
 #include "app/message_box.h"
 
-#include <QApplication>
 #include <QMessageBox>
 
 namespace tw {
@@ -49,7 +48,7 @@ void ShowMessageBox(const BoxRequest& request) {
     Hook()(request);
     return;
   }
-  QString title = request.title.isEmpty() ? QApplication::applicationDisplayName() : request.title;
+  QString title = request.title.isEmpty() ? QString(kDefaultBoxTitle) : request.title;
   QString text = request.text;
   text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
   QMessageBox box(QtIcon(request.icon), title, text, QMessageBox::Ok, request.owner);

@@ -9,12 +9,16 @@ class QWidget;
 
 namespace tw {
 
+// The title of a box that names none: the program's name. It is not set as Qt's
+// application display name, which Qt would append to every window's caption.
+inline constexpr const char* kDefaultBoxTitle = "Tunewell";
+
 enum class BoxIcon { None, Information, Warning, Error };
 
 struct BoxRequest {
   QWidget* owner = nullptr;  // null: no owner
   QString text;              // as the program words it, "\r\n" line breaks included
-  QString title;             // empty: the application's display name
+  QString title;             // empty: kDefaultBoxTitle
   BoxIcon icon = BoxIcon::None;
 };
 

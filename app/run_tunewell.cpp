@@ -69,19 +69,20 @@ void WatchTerminateSignals(QApplication& app, TerminateRequest& request) {
 
 int RunTunewell(int argc, char** argv, const RunHooks& hooks) {
   CatchTerminateSignals();
-  const bool first = AcquireSingleInstance();
+  const std::string refusal = AcquireSingleInstance();
   QApplication app(argc, argv);
   QApplication::setApplicationName("tunewell");
-  QApplication::setApplicationDisplayName("Tunewell");
+  // No display name: Qt would append it to every window's caption.
   if (hooks.boxes) SetMessageBoxHook(hooks.boxes);
   TerminateRequest terminate;
   WatchTerminateSignals(app, terminate);
 
-  if (!first) {
+  if (!refusal.empty()) {
     // A click on the launcher must not be lost on a window hidden in the tray.
-    AskRunningCopyToRaise();
-    ShowMessageBox({nullptr, kAlreadyRunningMessage, {}, BoxIcon::Warning});
-    FlushRaiseRequest(2000);
+    const bool running = refusal == kAlreadyRunningMessage;
+    if (running) AskRunningCopyToRaise();
+    ShowMessageBox({nullptr, QString::fromStdString(refusal), {}, BoxIcon::Warning});
+    if (running) FlushRaiseRequest(2000);
     return 0;
   }
 

@@ -47,6 +47,11 @@ std::string BufferingText(int32_t percent) {
   return "buffering... " + std::to_string(percent) + "%";
 }
 
+int32_t BufferingPercent(uint64_t reading) {
+  // Unsigned, so that no reading overflows; the result is taken modulo 2^32.
+  return static_cast<int32_t>(100u - static_cast<uint32_t>(reading & 0xFFFFFFFF));
+}
+
 StatusUpdate StatusUpdateFor(int code, intptr_t value) {
   StatusUpdate update;
   switch (code) {

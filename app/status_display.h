@@ -38,4 +38,10 @@ std::string StationNameText(std::string_view name);
 
 std::string BufferingText(int32_t percent);
 
+// The monitor tick's buffering reading (the stream's buffering file position):
+// shown unless it is 0 or the engine's error value (all ones).
+inline bool IsShownBufferingReading(uint64_t reading) { return static_cast<int64_t>(reading) > 0; }
+// The percentage done for a reading: 100 minus its low 32 bits.
+int32_t BufferingPercent(uint64_t reading);
+
 }  // namespace tw

@@ -97,7 +97,14 @@ void TRadioEdit::CreateControls() {
     button->setAutoDefault(false);
     button->setDefault(false);
   }
-  for (QWidget* w : findChildren<QWidget*>()) w->setAccessibleName(w->objectName());
+  // Buttons and labels read their captions; the list and the two edits are
+  // named for what they hold.
+  Label1->setBuddy(ListBox1);
+  Label2->setBuddy(Edit1);
+  ListBox1->setAccessibleName("Stations");
+  Edit1->setAccessibleName("URL");
+  Edit2->setAccessibleName("New name");
+  Edit2->setAccessibleDescription("The selected station's name, for \"Change name\"");
 
   // The selection rather than the current row, which a mouse press moves before
   // it selects. clicked as well: a click on the row selected at opening changes

@@ -189,4 +189,47 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view byt
   return true;
 }
 
+bool IsTemporaryOf(std::string_view entry, std::string_view name) {
+  // mkostemp fills the six X with letters and digits.
+  constexpr std::size_t kRandom = 6;
+  if (entry.size() != name.size() + 2 + kRandom || entry[0] != '.' ||
+      entry.substr(1, name.size()) != name || entry[name.size() + 1] != '.') {
+    return false;
+  }
+  for (char c : entry.substr(name.size() + 2)) {
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+int RemoveStaleTemporaries(const std::filesystem::path& folder,
+                           std::initializer_list<std::string_view> names,
+                           std::chrono::seconds age) {
+  std::error_code ec;
+  std::filesystem::directory_iterator entries(folder, ec);
+  if (ec) return 0;
+  const auto now = std::chrono::system_clock::now();
+  int removed = 0;
+  for (const auto& entry : entries) {
+    const std::string file = entry.path().filename().string();
+    bool ours = false;
+    for (std::string_view name : names) ours = ours || IsTemporaryOf(file, name);
+    if (!ours) continue;
+    struct stat info;
+    if (lstat(entry.path().c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_uid != geteuid()) {
+      continue;
+    }
+    const auto changed = std::chrono::system_clock::time_point(
+        std::chrono::seconds(info.st_mtim.tv_sec) +
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
+    if (now - changed <= age) continue;
+    if (unlink(entry.path().c_str()) == 0) ++removed;
+  }
+  return removed;
+}
+
 }  // namespace tw

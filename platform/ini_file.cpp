@@ -1,6 +1,8 @@
 #include "platform/ini_file.h"
 
+#include <charconv>
 #include <optional>
+#include <system_error>
 #include <utility>
 
 #include "platform/atomic_file.h"
@@ -96,34 +98,29 @@ std::string WithoutLineBreaks(std::string_view text) {
 
 bool ParseIniInteger(std::string_view text, int32_t* value) {
   text = TrimBlanks(text);
-  uint32_t result = 0;
-  bool any_digit = false;
+  // The whole value must be the number: "50%", "1abc" or "2x" are not numbers,
+  // and taking their leading digits would make "PlayLast=1abc" auto-play.
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    for (size_t i = 2; i < text.size(); ++i) {
-      const char c = AsciiLower(text[i]);
-      uint32_t digit;
-      if (c >= '0' && c <= '9') {
-        digit = static_cast<uint32_t>(c - '0');
-      } else if (c >= 'a' && c <= 'f') {
-        digit = static_cast<uint32_t>(c - 'a' + 10);
-      } else {
-        break;
-      }
-      result = result * 16 + digit;  // unsigned: wraps modulo 2^32
-      any_digit = true;
-    }
-  } else {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-      result = result * 10 + static_cast<uint32_t>(text[i] - '0');
-      any_digit = true;
-    }
-    if (negative) result = 0u - result;
+    // Hex is a 32-bit pattern: 0xFFFFFFFF is -1.
+    const std::string_view digits = text.substr(2);
+    uint32_t bits = 0;
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), bits, 16);
+    // Unsigned: from_chars takes no sign here, so "0x-1" is no number.
+    if (error != std::errc() || end != digits.data() + digits.size()) return false;
+    *value = static_cast<int32_t>(bits);  // modulo 2^32 since C++20
+    return true;
   }
-  if (!any_digit) return false;
-  *value = static_cast<int32_t>(result);  // modulo 2^32 since C++20
+  std::string_view digits = text;
+  // from_chars takes a '-' but no '+'; "+-5" is no number.
+  if (!digits.empty() && digits[0] == '+') {
+    digits.remove_prefix(1);
+    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) return false;
+  }
+  int32_t number = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  if (error != std::errc() || end != digits.data() + digits.size()) return false;
+  *value = number;
   return true;
 }
 

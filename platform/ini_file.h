@@ -28,9 +28,10 @@ class IniFile {
   // of enclosing quotes are removed; the value is cut at 2047 characters.
   std::string ReadString(std::string_view section, std::string_view key,
                          std::string_view fallback) const;
-  // Decimal, or hexadecimal after "0x" (any case); missing or not a number gives
-  // the fallback. Leading digits count ("12abc" is 12), as in the stored files'
-  // own reader; the value wraps to 32 bits.
+  // The whole value (blanks around it aside) is a decimal number with an optional
+  // sign within 32 bits, or "0x" (any case) and hex digits whose value fits 32
+  // bits, taken as a bit pattern (0xFFFFFFFF is -1). Anything else ("12abc",
+  // "50%", "0x", a number beyond 32 bits) or a missing key gives the fallback.
   int32_t ReadInteger(std::string_view section, std::string_view key, int32_t fallback) const;
 
   // Replaces the value in place, or appends the key at the end of its section, or
@@ -64,7 +65,7 @@ class IniFile {
   std::string NewLineEnd() const;
 };
 
-// Integer text as the stored files' own reader takes it (see ReadInteger).
+// Integer text as ReadInteger takes it.
 bool ParseIniInteger(std::string_view text, int32_t* value);
 
 }  // namespace tw

@@ -12,7 +12,9 @@ class InstanceLock {
  public:
   enum class State { Acquired, HeldElsewhere, Unavailable };
 
-  // Lock file: $XDG_RUNTIME_DIR/<name>.lock, or /tmp/<name>-<uid>.lock.
+  // Lock file: $XDG_RUNTIME_DIR/<name>.lock; else /tmp/<name>-<uid>/<name>.lock
+  // in a 0700 folder of this user's; else $HOME/.<name>.lock when another user
+  // holds that /tmp name. Only folders no other user can write to are used.
   explicit InstanceLock(std::string_view name);
   ~InstanceLock();
   InstanceLock(const InstanceLock&) = delete;

@@ -3,21 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTest>
 #include <QTimer>
 #include <atomic>
 #include <thread>
 
 #include "app/Unit1.h"
 #include "app/message_box.h"
+#include "app/playback.h"
 #include "app/radio_status.h"
 #include "editor/Edit_Unit1.h"
 #include "engine/engine.h"
@@ -114,7 +118,7 @@ TEST_F(FormTest, Layout) {
   EXPECT_EQ(form.minimumSize(), form.maximumSize());
   EXPECT_TRUE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
   EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
-  EXPECT_TRUE(form.windowTitle().startsWith("Tunewell 0.6"));
+  EXPECT_EQ(form.windowTitle(), "Tunewell 0.6 - by the Tunewell developers");
   EXPECT_EQ(form.font().pointSize(), 9);
   EXPECT_EQ(form.font().families().value(0), "Segoe UI");
   EXPECT_EQ(form.ScrollBar1->minimum(), 0);
@@ -179,6 +183,130 @@ TEST_F(FormTest, StartupAppliesSettingsAndShutdownWritesThem) {
   BASS_Free();
 }
 
+// Catches a double-click on the blank area under the last row ignored (only a
+// row's double-click used to play), Enter in the list doing nothing, and a
+// double-click with another button taken as one.
+TEST_F(FormTest, DoubleClickAnywhereInTheListOrEnterActsAsPlay) {
+  // A row without a URL: Play only turns the button into Stop, no connect starts.
+  auto form = Start("[001]\r\nPath=\r\nTitle=No address\r\n", "[MAIN]\r\nLAST=0\r\n");
+  form->show();
+  QWidget* area = form->ListBox1->viewport();
+  const QRect row = form->ListBox1->visualItemRect(form->ListBox1->item(0));
+  const QPoint blank(row.center().x(), row.bottom() + 60);
+  ASSERT_LT(blank.y(), area->height());
+  ASSERT_EQ(form->ListBox1->itemAt(blank), nullptr);
+
+  QTest::mouseDClick(area, Qt::RightButton, {}, blank);
+  EXPECT_EQ(form->Button1->text(), "&Play");
+  QTest::mouseDClick(area, Qt::LeftButton, {}, blank);
+  EXPECT_EQ(form->Button1->text(), "&Stop");
+  EXPECT_EQ(form->ListBox1->currentRow(), 0);
+  for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+    form->Button1->setText("&Play");
+    QTest::keyClick(form->ListBox1, key);
+    EXPECT_EQ(form->Button1->text(), "&Stop") << key;
+  }
+  EXPECT_TRUE(boxes.empty());
+}
+
+// Catches "Volume: 100%" running under the volume bar (drawn over the label, it
+// hid the "%") in a font wider than the one the layout was drawn for, the bar
+// moved to make room, and the reading jumping sideways as the value changes.
+TEST_F(FormTest, VolumeReadingStaysWholeInEveryFont) {
+  auto form = Start(kThreeStations, "[MAIN]\r\nVOLUME=100\r\n");
+  const QStringList families = QFontDatabase::families();
+  ASSERT_FALSE(families.isEmpty());
+  for (const QString& family : families) {
+    SCOPED_TRACE(family.toStdString());
+    QFont font = form->font();
+    font.setFamilies({family});
+    form->Label2->setFont(font);
+    form->ScrollBar1->setValue(0);
+    const int left = form->Label2->x();
+    form->ScrollBar1->setValue(100);
+    EXPECT_EQ(form->Label2->text(), "Volume: 100%");
+    EXPECT_EQ(form->Label2->x(), left);
+    EXPECT_GE(form->Label2->x(), 0);
+    EXPECT_GE(form->Label2->width(), form->Label2->sizeHint().width());
+    EXPECT_LE(form->Label2->geometry().right(), form->ScrollBar1->x() - 1);
+    EXPECT_EQ(form->ScrollBar1->geometry(), QRect(248, 8, 121, 19));
+  }
+}
+
+// Catches the temporary files of saves killed half-way kept for good (one per
+// kill), and a start that removes the one a save is writing now.
+TEST_F(FormTest, StartupRemovesTemporaryFilesOfKilledSaves) {
+  const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(2);
+  for (const char* name : {".radio_config.cfg.Ab12Cd", ".favorites.cfg.Xy34Zw",
+                           ".favorites.cfg.bak.Qr56St", ".radio_config.cfg.Nw78Nw"}) {
+    folder.Write(name, "half");
+    if (std::string(name) != ".radio_config.cfg.Nw78Nw") {
+      std::filesystem::last_write_time(folder / name, old);
+    }
+  }
+  auto form = Start(kThreeStations);
+  for (const char* name :
+       {".radio_config.cfg.Ab12Cd", ".favorites.cfg.Xy34Zw", ".favorites.cfg.bak.Qr56St"}) {
+    EXPECT_FALSE(std::filesystem::exists(folder / name)) << name;
+  }
+  EXPECT_TRUE(std::filesystem::exists(folder / ".radio_config.cfg.Nw78Nw"));
+}
+
+// Catches Play that starts something without a selected row, and a row without
+// a URL that connects to nothing instead of only turning the button into Stop.
+TEST_F(FormTest, PlayWithoutARowOrWithoutAUrl) {
+  auto form =
+      Start("[001]\r\nPath=http://127.0.0.1:9/a\r\nTitle=A\r\n[002]\r\nPath=\r\nTitle=Empty\r\n",
+            "[MAIN]\r\nLAST=5\r\n");
+  ASSERT_EQ(form->ListBox1->currentRow(), -1);
+  const int32_t requests = RequestNumber;
+  form->Button1->click();
+  EXPECT_EQ(form->Button1->text(), "&Play");
+  EXPECT_FALSE(ConnectInProgress);
+
+  form->ListBox1->setCurrentRow(1);
+  form->Button1->click();
+  EXPECT_EQ(form->Button1->text(), "&Stop");
+  EXPECT_EQ(form->Button1->icon().cacheKey(), form->ImageList1[1].cacheKey());
+  EXPECT_FALSE(ConnectInProgress);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(RequestNumber.load(), requests);
+  EXPECT_EQ(form->Label4->text(), "not playing");
+  EXPECT_TRUE(boxes.empty());
+}
+
+// Catches a server's status line shown from an earlier connect (its stream
+// still talking while a newer one connects) and audio data taken as text.
+TEST_F(FormTest, ServerLineOfAnEarlierRequestIsNotShown) {
+  auto form = Start(kThreeStations);
+  const int32_t saved = RequestNumber;
+  RequestNumber = 7;
+  auto asUser = [](intptr_t request) { return reinterpret_cast<void*>(request); };
+  OnWorker([&] { StatusProc("ICY 200 OK", 0, asUser(7)); });
+  EXPECT_EQ(form->Label5->text(), "ICY 200 OK");
+  OnWorker([&] {
+    StatusProc("HTTP/1.1 404 Not Found", 0, asUser(6));
+    StatusProc("audio", 5, asUser(7));
+  });
+  EXPECT_EQ(form->Label5->text(), "ICY 200 OK");
+  RequestNumber = saved;
+}
+
+// Catches start-up steps that set no engine option or the wrong one: float DSP,
+// no network pre-buffer, the 5000 ms playback buffer and playlists followed
+// (set to other values first, so only start-up can have set them).
+TEST_F(FormTest, StartupSetsTheEngineOptions) {
+  BASS_SetConfig(BASS_CONFIG_FLOATDSP, 0);
+  BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 75);
+  BASS_SetConfig(BASS_CONFIG_BUFFER, 500);
+  BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 0);
+  auto form = Start(kThreeStations);
+  EXPECT_EQ(BASS_GetConfig(BASS_CONFIG_FLOATDSP), 1u);
+  EXPECT_EQ(BASS_GetConfig(BASS_CONFIG_NET_PREBUF), 0u);
+  EXPECT_EQ(BASS_GetConfig(BASS_CONFIG_BUFFER), 5000u);
+  EXPECT_EQ(BASS_GetConfig(BASS_CONFIG_NET_PLAYLIST), 1u);
+}
+
 // LAST beyond the list selects nothing; -1 selects row 0; an out-of-range device
 // fails start-up only when the engine refuses it, which "No sound" never does.
 TEST_F(FormTest, LastStationRow) {
@@ -223,6 +351,31 @@ TEST_F(FormTest, StatusFromWorkerThread) {
   EXPECT_EQ(form->Label5->text(), "HTTP/1.1 200 OK");
   EXPECT_EQ(form->Label3->text(), "Simon & Garfunkel - Mrs. Robinson");
   EXPECT_TRUE(boxes.empty());
+}
+
+// Catches status lines a screen reader cannot follow: a line read as its object
+// name, an empty one read as its group's title, a line that does not follow its
+// text, and the window read as a plain client area. (That each change is sent
+// as an event is seen over AT-SPI, in MainWindowOverAtSpi.)
+TEST_F(FormTest, StatusLinesReadTheirCurrentText) {
+  auto form = Start(kThreeStations);
+  QAccessibleInterface* title = QAccessible::queryAccessibleInterface(form->Label3);
+  ASSERT_NE(title, nullptr);
+  EXPECT_EQ(title->role(), QAccessible::StaticText);
+  EXPECT_EQ(title->text(QAccessible::Name), "");
+  EXPECT_EQ(title->text(QAccessible::Description), "Song title");
+  QAccessibleInterface* state = QAccessible::queryAccessibleInterface(form->Label4);
+  EXPECT_EQ(state->text(QAccessible::Name), "not playing");
+  OnWorker([] {
+    char song[] = "Bj\xC3\xB6rk - J\xC3\xB3ga";
+    SendRadioStatus(7, reinterpret_cast<intptr_t>(song));
+    SendRadioStatus(2, 37);
+  });
+  EXPECT_EQ(title->text(QAccessible::Name), QString::fromUtf8("Bj\xC3\xB6rk - J\xC3\xB3ga"));
+  EXPECT_EQ(state->text(QAccessible::Name), "buffering... 37%");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(form.get())->role(), QAccessible::Window);
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(form->PaintFrame)->text(QAccessible::Name),
+            "Oscilloscope");
 }
 
 // "&" in a status line is drawn as a character, not taken as an accelerator.

@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTest>
 #include <QTimer>
 #include <chrono>
 #include <functional>
@@ -18,6 +19,7 @@
 
 #include "app/Unit1.h"
 #include "app/message_box.h"
+#include "editor/Edit_Unit1.h"
 #include "engine/engine.h"
 #include "tests/support/radio_server.h"
 #include "tests/support/temp_folder.h"
@@ -135,7 +137,8 @@ TEST_F(PlaybackTest, DoubleClickPlaysAndShowsMetadata) {
   server.Serve("/icy", route);
   Start(Stations({{"Alpha", server.Url("/icy")}}), "LAST=0\r\nVOLUME=40\r\n");
   WatchStates();
-  emit form->ListBox1->itemDoubleClicked(form->ListBox1->item(0));
+  QTest::mouseDClick(form->ListBox1->viewport(), Qt::LeftButton, {},
+                     form->ListBox1->visualItemRect(form->ListBox1->item(0)).center());
   EXPECT_EQ(form->Button1->text(), "&Stop");
   ASSERT_TRUE(PumpUntil([&] { return form->Label4->text() == "Test FM"; }))
       << form->Label4->text().toStdString();
@@ -363,6 +366,132 @@ TEST_F(PlaybackTest, OscilloscopeDrawsAndKeepsTheLastTrace) {
   PumpUntil([] { return false; }, 300ms);
   EXPECT_EQ(form->PaintFrame->Image(), last);
   EXPECT_GT(TraceRows(last), 10);
+}
+
+}  // namespace
+}  // namespace tw
+
+namespace tw {
+namespace {
+
+// Catches "connecting..." or "buffering..." left on screen while a stream plays
+// from a server that names no station (plain HTTP, no icy-name): the middle line
+// shows the station's name from the list instead.
+TEST_F(PlaybackTest, ListNameWhenTheServerNamesNoStation) {
+  RadioServer::Route route;
+  route.headers = {"Content-Type: audio/mpeg"};
+  route.body = Mp3();
+  route.loopBody = true;
+  route.burstBytes = 48000;
+  route.bytesPerSecond = 16000;
+  server.Serve("/plain", route);
+  Start(Stations({{"Plain & Simple", server.Url("/plain")}}), "LAST=0\r\n");
+  form->Button1->click();
+  ASSERT_TRUE(
+      PumpUntil([&] { return BASS_ChannelIsActive(CurrentStream) == BASS_ACTIVE_PLAYING; }));
+  ASSERT_TRUE(PumpUntil([&] { return form->Label4->text() == "Plain & Simple"; }))
+      << form->Label4->text().toStdString();
+  EXPECT_TRUE(boxes.empty());
+}
+
+// Catches titles that reach the window only from Shoutcast metadata: the song
+// change of a chained Ogg stream and the title of an HLS segment that a live
+// playlist adds while the stream plays reach Label3 through their syncs (the
+// monitor tick has stopped by then, so nothing else could show them).
+TEST_F(PlaybackTest, OggAndHlsTitlesReachTheWindow) {
+  test::ToneSpec one;
+  one.seconds = 2;
+  one.comments = {{"ARTIST", "First"}, {"TITLE", "One"}};
+  test::ToneSpec two;
+  two.seconds = 4;
+  two.comments = {{"TITLE", "Two"}};
+  RadioServer::Route ogg;
+  ogg.headers = {"Content-Type: application/ogg"};
+  ogg.body = test::ChainOgg({test::EncodeTone(AudioFormat::kOggVorbis, one),
+                             test::EncodeTone(AudioFormat::kOggVorbis, two)});
+  ogg.burstBytes = 8000;
+  ogg.bytesPerSecond = 40000;
+  server.Serve("/chain.ogg", ogg);
+
+  test::ToneSpec tone;
+  tone.seconds = 8;
+  const std::vector<test::Segment> segments =
+      test::EncodeToneSegments(AudioFormat::kAacAdts, tone, 4);
+  ASSERT_EQ(segments.size(), 2u);
+  auto playlist = [&](std::size_t count) {
+    std::string text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:4\n";
+    for (std::size_t i = 0; i < count; ++i) {
+      text += "#EXTINF:4.0,Part " + std::to_string(i) + "\nseg" + std::to_string(i) + ".aac\n";
+    }
+    return text;
+  };
+  for (std::size_t i = 0; i < segments.size(); ++i) {
+    RadioServer::Route segment;
+    segment.headers = {"Content-Type: audio/aac"};
+    segment.body = segments[i].bytes;
+    server.Serve("/hls/seg" + std::to_string(i) + ".aac", segment);
+  }
+  server.ServeText("/hls/live.m3u8", "application/vnd.apple.mpegurl", playlist(1));
+
+  Start(Stations({{"Chain", server.Url("/chain.ogg")}, {"Live", server.Url("/hls/live.m3u8")}}),
+        "LAST=0\r\n");
+  auto title = [&] { return form->Label3->text(); };
+  form->Button1->click();
+  ASSERT_TRUE(PumpUntil([&] { return title() == "First - One"; })) << title().toStdString();
+  ASSERT_FALSE(form->MonitorTimer->isActive());
+  ASSERT_TRUE(PumpUntil([&] { return title() == "Two"; })) << title().toStdString();
+
+  form->ListBox1->setCurrentRow(1);
+  form->Button1->click();  // Stop
+  form->Button1->click();  // Play the live playlist
+  ASSERT_TRUE(PumpUntil([&] { return title() == "Part 0"; })) << title().toStdString();
+  ASSERT_TRUE(PumpUntil([&] { return !form->MonitorTimer->isActive(); }));
+  server.UpdateText("/hls/live.m3u8", playlist(2));
+  ASSERT_TRUE(PumpUntil([&] { return title() == "Part 1"; })) << title().toStdString();
+}
+
+// Catches "&Edit sender" that leaves a playing stream playing under the editor,
+// or that frees a stream still connecting (whose worker then publishes and
+// plays it behind the user's back, or finds it gone).
+TEST_F(PlaybackTest, EditSenderStopsPlayingButNotConnecting) {
+  RadioServer::Route live = IcyRoute({{0, "StreamTitle='Live';"}});
+  live.loopBody = true;
+  server.Serve("/icy", live);
+  RadioServer::Route slow = IcyRoute({{0, "StreamTitle='Late';"}});
+  slow.delayMs = 1500;
+  slow.loopBody = true;
+  server.Serve("/slow", slow);
+  Start(Stations({{"Live", server.Url("/icy")}, {"Slow", server.Url("/slow")}}), "LAST=0\r\n");
+  auto editAndClose = [&] {
+    bool opened = false;
+    QTimer::singleShot(0, [&] {
+      if (auto* editor = qobject_cast<TRadioEdit*>(QApplication::activeModalWidget())) {
+        opened = true;
+        editor->Button5->click();  // Close
+      }
+    });
+    form->Button4->click();
+    return opened;
+  };
+
+  form->Button1->click();
+  ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "Live"; }));
+  const HSTREAM playing = CurrentStream;
+  ASSERT_TRUE(editAndClose());
+  EXPECT_EQ(BASS_ChannelIsActive(playing), static_cast<DWORD>(BASS_ACTIVE_STOPPED));
+  EXPECT_EQ(form->Button1->text(), "&Play");
+  EXPECT_EQ(form->Label3->text(), "");
+  EXPECT_EQ(form->Label4->text(), "");
+
+  form->ListBox1->setCurrentRow(1);
+  form->Button1->click();
+  ASSERT_TRUE(PumpUntil([&] { return server.Requests("/slow") >= 1; }));
+  ASSERT_TRUE(ConnectInProgress);
+  ASSERT_TRUE(editAndClose());
+  EXPECT_EQ(form->Button1->text(), "&Stop");
+  ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "Late"; }));
+  EXPECT_EQ(BASS_ChannelIsActive(CurrentStream), static_cast<DWORD>(BASS_ACTIVE_PLAYING));
+  EXPECT_TRUE(boxes.empty());
 }
 
 }  // namespace

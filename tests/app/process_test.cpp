@@ -2,8 +2,10 @@
 // from a copy of the executable in a temporary program folder.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -79,13 +81,15 @@ class ProgramFolder {
   const TempFolder& files() const { return folder_; }
   std::unique_ptr<ChildProcess> Start() const { return StartIn(locks_.path() / "run"); }
   std::unique_ptr<ChildProcess> StartIn(const fs::path& lockFolder) const {
-    return std::make_unique<ChildProcess>(
-        executable_.string(),
-        std::vector<std::string>{
-            "XDG_RUNTIME_DIR=" + lockFolder.string(), "QT_QPA_PLATFORM=offscreen",
-            "SDL_AUDIODRIVER=dummy",
-            // No session bus: the user's desktop never sees these players.
-            "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (lockFolder / "no-bus").string()});
+    return StartWith({"XDG_RUNTIME_DIR=" + lockFolder.string()});
+  }
+  // With these environment changes after the usual ones (later ones win).
+  std::unique_ptr<ChildProcess> StartWith(const std::vector<std::string>& changes) const {
+    // No desktop of the user's: its session bus and displays stay out of reach.
+    std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen", "SDL_AUDIODRIVER=dummy",
+                                 "DBUS_SESSION_BUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY"};
+    env.insert(env.end(), changes.begin(), changes.end());
+    return std::make_unique<ChildProcess>(executable_.string(), env);
   }
   fs::path lockFolder() const { return locks_.path() / "run"; }
 
@@ -147,6 +151,45 @@ TEST(PlayerProcess, SingleInstance) {
   ASSERT_TRUE(third->WaitForOutput("RUNNING", 60s)) << third->output();
   third->Signal(SIGTERM);
   EXPECT_EQ(third->Wait(30s), 0);
+}
+
+// Another local user who plants the /tmp place of the lock first (no
+// XDG_RUNTIME_DIR) does not get a second copy started: the lock moves to the
+// home folder and still refuses the second start; with no home folder either,
+// the player says it cannot guard itself and does not start.
+TEST(PlayerProcess, SingleInstanceWithoutRuntimeDirSurvivesAPlantedLock) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user (setpriv --reuid)";
+  const std::string planted = "/tmp/SimpleTunewellVarnholt-" + std::to_string(geteuid());
+  if (fs::exists(fs::symlink_status(planted))) GTEST_SKIP() << planted << " is in use";
+  const std::string command = "setpriv --reuid=65534 --regid=65534 --clear-groups mkdir " + planted;
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  struct RemoveAtEnd {
+    std::string path;
+    ~RemoveAtEnd() { fs::remove_all(path); }
+  } cleanup{planted};
+
+  ProgramFolder program;
+  program.files().Write("favorites.cfg", kStations);
+  TempFolder home;
+  auto first = program.StartWith({"XDG_RUNTIME_DIR", "HOME=" + home.path().string()});
+  ASSERT_TRUE(first->WaitForOutput("RUNNING", 60s)) << first->output();
+  auto second = program.StartWith({"XDG_RUNTIME_DIR", "HOME=" + home.path().string()});
+  EXPECT_EQ(second->Wait(60s), 0);
+  EXPECT_EQ(second->output(),
+            "BOX icon=warning owner=none title=[] text=[Sorry this program is currently "
+            "running]\n");
+  auto homeless = program.StartWith({"XDG_RUNTIME_DIR", "HOME=/nonexistent/home"});
+  EXPECT_EQ(homeless->Wait(60s), 0);
+  EXPECT_EQ(homeless->output().rfind("BOX icon=warning owner=none title=[] text=[Tunewell "
+                                     "cannot make sure that it runs only once",
+                                     0),
+            0u)
+      << homeless->output();
+  EXPECT_EQ(homeless->output().find("RUNNING"), std::string::npos);
+  EXPECT_TRUE(first->Running());
+  first->Signal(SIGTERM);
+  EXPECT_EQ(first->Wait(30s), 0);
+  EXPECT_TRUE(fs::is_empty(planted));
 }
 
 // Each fatal start-up failure shows its box, ends with its exit code before the

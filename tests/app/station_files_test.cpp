@@ -183,7 +183,8 @@ TEST(RadioTxt, Encodings) {
   }
 }
 
-// Settings: keys in any case, the PlayLast double read, low 8 bits, LAST -1.
+// Settings: keys in any case, the PlayLast double read, low 8 bits, LAST -1,
+// values that are no whole number.
 TEST(Settings, ReadQuirks) {
   struct {
     const char* file;
@@ -204,6 +205,11 @@ TEST(Settings, ReadQuirks) {
       {"[MAIN]\r\nVOLUME=300\r\nStartTray=1\r\n", false, 0, 44, 44, 1, 0, true},
       {"[MAIN]\r\nVOLUME=150\r\nLAST=7\r\nDevice=3\r\n", false, 0, 150, 100, 7, 3, false},
       {"[MAIN]\r\nVOLUME=junk\r\nLAST=\r\n", false, 0, 48, 48, 1, 0, false},
+      // Text that only starts with a number is no number: the defaults.
+      {"[MAIN]\r\nPlayLast=1abc\r\nVOLUME=50%\r\nLAST=2x\r\nDevice=0x\r\n", false, 0, 48, 48, 1, 0,
+       false},
+      {"[MAIN]\r\nVOLUME = 0X3c \r\nLAST=4294967296\r\nStartTray=+1\r\n", false, 0, 60, 60, 1, 0,
+       true},
   };
   for (const auto& c : cases) {
     TempFolder folder;

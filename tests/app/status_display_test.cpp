@@ -27,6 +27,33 @@ TEST(StationName, ImportRule) {
   for (const auto& c : cases) EXPECT_EQ(StationNameText(c.name), c.shown) << c.name;
 }
 
+// The monitor tick's buffering arithmetic: catches 0 or the error value (all
+// ones) shown as a percentage, the sum taken from the wrong end (a reading of 1 is
+// 99% done), bits above 32 counted, and an overflow on a huge low word.
+TEST(MonitorTick, BufferingReadingToPercent) {
+  struct {
+    uint64_t reading;
+    bool shown;
+    const char* text;
+  } cases[] = {
+      {100, true, "buffering... 0%"},
+      {1, true, "buffering... 99%"},
+      {37, true, "buffering... 63%"},
+      {0x100000005ull, true, "buffering... 95%"},
+      {0x80000000ull, true, "buffering... -2147483548%"},
+      {0, false, nullptr},
+      {~0ull, false, nullptr},
+      {0x8000000000000000ull, false, nullptr},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsShownBufferingReading(c.reading), c.shown) << c.reading;
+    if (c.shown) {
+      EXPECT_EQ(StatusUpdateFor(kStatusBuffering, BufferingPercent(c.reading)).state, c.text)
+          << c.reading;
+    }
+  }
+}
+
 // Each code changes exactly its lines; unknown codes change nothing.
 TEST(StatusUpdate, CodesChangeTheirLines) {
   StatusUpdate connecting = StatusUpdateFor(kStatusConnecting, 0);

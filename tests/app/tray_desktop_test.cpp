@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <regex>
+#include <sstream>
 
 #include "tests/support/child_process.h"
 #include "tests/support/desktop_session.h"
@@ -58,17 +59,24 @@ class TrayDesktopTest : public ::testing::Test {
     }
     return ids;
   }
-  // The player's tray icon: its window inside trayer's panel.
+  // The player's tray icon: a window of the player's inside trayer's panel.
   std::string DockedIcon() const {
-    const std::string tree = desktop.Run("/usr/bin/xwininfo", {"-root", "-tree"});
-    const auto panel = tree.find("(\"panel\" \"trayer\")");
-    if (panel == std::string::npos) return {};
-    std::smatch icon;
-    const std::string below = tree.substr(panel);
-    if (!std::regex_search(below, icon, std::regex(R"((0x[0-9a-f]+) "Tunewell": \("tunewell)"))) {
-      return {};
+    std::istringstream tree(desktop.Run("/usr/bin/xwininfo", {"-root", "-tree"}));
+    const std::regex ours(R"(^\s*(0x[0-9a-f]+) "[^"]*": \("tunewell")");
+    std::string line;
+    std::size_t panelIndent = std::string::npos;
+    while (std::getline(tree, line)) {
+      const std::size_t indent = line.find_first_not_of(' ');
+      if (line.find("(\"panel\" \"trayer\")") != std::string::npos) {
+        panelIndent = indent;
+        continue;
+      }
+      if (panelIndent == std::string::npos) continue;
+      if (indent <= panelIndent) break;  // past the panel's windows
+      std::smatch icon;
+      if (std::regex_search(line, icon, ours)) return icon[1];
     }
-    return icon[1];
+    return {};
   }
   std::string MainWindow() const {
     auto ids = Windows("\"" + std::string(kCaption) + "[^\"]*\": \\(\"tunewell");

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -186,6 +187,49 @@ TEST(WriteFileAtomically, FailureLeavesOldFileAndNoTemporaryFile) {
     if (c.fault == Fault::TargetIsFolder) {
       EXPECT_TRUE(fs::is_directory(target));
     }
+  }
+}
+
+// Catches a crash's leftovers kept for good, and a clean-up that takes what is
+// not its own: other names, a save running now, links, folders, near misses.
+TEST(RemoveStaleTemporaries, RemovesOnlyOurOldTemporaryFiles) {
+  TempFolder folder;
+  const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(5);
+  struct Case {
+    std::string name;
+    bool old;
+    bool removed;
+  } cases[] = {
+      {".radio_config.cfg.a1B2c3", true, true},   {".favorites.cfg.XyZ789", true, true},
+      {".radio_config.cfg.a1B2c4", false, false}, {".other.cfg.a1B2c3", true, false},
+      {"radio_config.cfg.a1B2c3", true, false},   {".radio_config.cfg.a1B2c", true, false},
+      {".radio_config.cfg.a1B2c3x", true, false}, {".radio_config.cfg.a1-2c3", true, false},
+      {".radio_config.cfg", true, false},         {"radio_config.cfg", true, false},
+  };
+  for (const Case& c : cases) {
+    folder.Write(c.name, "x");
+    if (c.old) fs::last_write_time(folder / c.name, old);
+  }
+  fs::create_directory(folder / ".favorites.cfg.Dir123");
+  fs::last_write_time(folder / ".favorites.cfg.Dir123", old);
+  fs::create_symlink(folder / "radio_config.cfg", folder / ".favorites.cfg.Lnk123");
+  // Another user's file of the same pattern is not ours to remove.
+  const bool asRoot = geteuid() == 0;
+  if (asRoot) {
+    folder.Write(".favorites.cfg.Oth123", "x");
+    fs::last_write_time(folder / ".favorites.cfg.Oth123", old);
+    ASSERT_EQ(chown((folder / ".favorites.cfg.Oth123").c_str(), 65534, 65534), 0);
+  }
+
+  EXPECT_EQ(RemoveStaleTemporaries(folder.path(), {"radio_config.cfg", "favorites.cfg"},
+                                   std::chrono::minutes(1)),
+            2);
+  for (const Case& c : cases) EXPECT_EQ(fs::exists(folder / c.name), !c.removed) << c.name;
+  EXPECT_TRUE(fs::is_directory(folder / ".favorites.cfg.Dir123"));
+  EXPECT_TRUE(fs::is_symlink(folder / ".favorites.cfg.Lnk123"));
+  EXPECT_TRUE(fs::exists(folder / "radio_config.cfg"));
+  if (asRoot) {
+    EXPECT_TRUE(fs::exists(folder / ".favorites.cfg.Oth123"));
   }
 }
 

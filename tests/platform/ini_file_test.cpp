@@ -140,9 +140,11 @@ TEST(IniFile, ValuesAreCutAt2047Characters) {
   }
 }
 
-// Catches numbers misparsed (sign, hex in either case, trailing text), junk read
-// as 0 instead of the fallback, and overflow that is undefined or saturates.
-TEST(IniFile, ReadIntegerParsesAsTheStoredFilesReaderDoes) {
+// Catches numbers misparsed (sign, hex in either case), leading digits taken from
+// text that is no number ("PlayLast=1abc" would auto-play, "VOLUME=50%" would
+// give 50), junk read as 0 instead of the fallback, and a number beyond 32 bits
+// wrapped or saturated instead of refused.
+TEST(IniFile, ReadIntegerTakesOnlyWholeNumbers) {
   constexpr int32_t kDefault = -777;
   struct Case {
     std::string text;
@@ -155,30 +157,44 @@ TEST(IniFile, ReadIntegerParsesAsTheStoredFilesReaderDoes) {
       {"  13\t", 13},
       {"\"5\"", 5},
       {"007", 7},
+      {"-0", 0},
       {"0x1F", 31},
       {"0X1f", 31},
       {"0xfF", 255},
       {" 0x10 ", 16},
+      {"0x30", 48},
       {"0x7FFFFFFF", std::numeric_limits<int32_t>::max()},
       {"0x80000000", std::numeric_limits<int32_t>::min()},
       {"0xFFFFFFFF", -1},
-      {"0x123456789", 591751049},  // 0x23456789
-      {"0x1G", 1},
-      {"0x", 0},  // too short for hex: the 0 is a decimal digit
-      {"12abc", 12},
+      {"0x0000000000FF", 255},
       {"2147483647", 2147483647},
-      {"2147483648", std::numeric_limits<int32_t>::min()},
       {"-2147483648", std::numeric_limits<int32_t>::min()},
-      {"4294967296", 0},
-      {"4294967297", 1},
-      {"99999999999999999999", 1661992959},
-      {"-99999999999999999999", -1661992959},
+      {"0x123456789", kDefault},
+      {"2147483648", kDefault},
+      {"-2147483649", kDefault},
+      {"4294967297", kDefault},
+      {"99999999999999999999", kDefault},
+      {"0x1G", kDefault},
+      {"0x", kDefault},
+      {"0X", kDefault},
+      {"12abc", kDefault},
+      {"1abc", kDefault},
+      {"50%", kDefault},
+      {"2x", kDefault},
+      {"1 2", kDefault},
+      {"1.5", kDefault},
       {"true", kDefault},
       {"", kDefault},
       {"   ", kDefault},
       {"0xZZ", kDefault},
       {"0x-1", kDefault},
+      {"0x+1", kDefault},
+      {"0x 1", kDefault},
+      {"-0x10", kDefault},
       {"-", kDefault},
+      {"+", kDefault},
+      {"+-5", kDefault},
+      {"--5", kDefault},
       {"- 5", kDefault},
       {"abc12", kDefault},
   };

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -23,39 +25,50 @@ std::string UniqueName(const char* what) {
          std::to_string(++counter);
 }
 
-std::string TmpLockFile(const std::string& name) {
-  return "/tmp/" + name + "-" + std::to_string(geteuid()) + ".lock";
+std::string TmpLockFolder(const std::string& name) {
+  return "/tmp/" + name + "-" + std::to_string(geteuid());
 }
 
-// Sets (or with nullopt removes) XDG_RUNTIME_DIR, and puts it back afterwards.
-class RuntimeDir {
+std::string TmpLockFile(const std::string& name) {
+  return TmpLockFolder(name) + "/" + name + ".lock";
+}
+
+// Sets (or with nullopt removes) an environment variable, and puts it back
+// afterwards.
+class EnvVar {
  public:
-  explicit RuntimeDir(const std::optional<std::string>& value) {
-    if (const char* old = getenv("XDG_RUNTIME_DIR")) old_ = old;
-    if (value) {
-      setenv("XDG_RUNTIME_DIR", value->c_str(), 1);
-    } else {
-      unsetenv("XDG_RUNTIME_DIR");
-    }
+  EnvVar(const char* name, const std::optional<std::string>& value) : name_(name) {
+    if (const char* old = getenv(name)) old_ = old;
+    Set(value);
   }
-  ~RuntimeDir() {
-    if (old_) {
-      setenv("XDG_RUNTIME_DIR", old_->c_str(), 1);
-    } else {
-      unsetenv("XDG_RUNTIME_DIR");
-    }
-  }
-  RuntimeDir(const RuntimeDir&) = delete;
-  RuntimeDir& operator=(const RuntimeDir&) = delete;
+  ~EnvVar() { Set(old_); }
+  EnvVar(const EnvVar&) = delete;
+  EnvVar& operator=(const EnvVar&) = delete;
 
  private:
+  void Set(const std::optional<std::string>& value) {
+    if (value) {
+      setenv(name_, value->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  const char* name_;
   std::optional<std::string> old_;
 };
 
-// Removes a lock file made in /tmp when the test ends.
+class RuntimeDir : public EnvVar {
+ public:
+  explicit RuntimeDir(const std::optional<std::string>& value) : EnvVar("XDG_RUNTIME_DIR", value) {}
+};
+
+// Removes the lock folder made in /tmp when the test ends.
 struct RemoveAtEnd {
-  std::string file;
-  ~RemoveAtEnd() { unlink(file.c_str()); }
+  std::string folder;
+  ~RemoveAtEnd() {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
 };
 
 // Catches a second copy that is let run, a lock that outlives its owner (so the
@@ -80,7 +93,7 @@ TEST(InstanceLock, SecondHolderIsRefusedUntilTheFirstEnds) {
 }
 
 // Catches a lock file in a folder that is not there (or not a folder), which
-// would make every start fail, and a /tmp file that other users could share.
+// would make every start fail, and a /tmp place that other users could share.
 TEST(InstanceLock, FallsBackToTmpWithTheUserId) {
   TempFolder folder;
   folder.Write("not-a-folder", "");
@@ -97,29 +110,70 @@ TEST(InstanceLock, FallsBackToTmpWithTheUserId) {
   for (const Case& c : cases) {
     const RuntimeDir env(c.runtime_dir);
     const std::string name = UniqueName("tmp");
-    const RemoveAtEnd cleanup{TmpLockFile(name)};
+    const RemoveAtEnd cleanup{TmpLockFolder(name)};
     const InstanceLock lock(name);
     EXPECT_EQ(lock.state(), InstanceLock::State::Acquired) << c.what << ": " << lock.error();
     EXPECT_EQ(lock.file(), TmpLockFile(name)) << c.what;
     EXPECT_TRUE(fs::is_regular_file(TmpLockFile(name))) << c.what;
+    EXPECT_EQ(fs::status(TmpLockFolder(name)).permissions() & fs::perms::all, fs::perms::owner_all)
+        << c.what;
   }
   EXPECT_FALSE(fs::exists(folder / "missing"));
 }
 
-// Catches a lock file opened through a link planted in /tmp, which lets another
-// user make the player create or lock a file of their choosing.
+// Catches a lock folder taken through a link planted in /tmp, which lets
+// another user make the player create or lock a file of their choosing; the
+// home folder is used instead.
 TEST(InstanceLock, RefusesALinkPlantedInTmp) {
   const RuntimeDir env(std::nullopt);
+  TempFolder home;
+  const EnvVar homeEnv("HOME", home.path().string());
   TempFolder folder;
   const std::string name = UniqueName("link");
-  const RemoveAtEnd cleanup{TmpLockFile(name)};
-  fs::create_symlink(folder / "victim", TmpLockFile(name));
+  const RemoveAtEnd cleanup{TmpLockFolder(name)};
+  fs::create_symlink(folder.path(), TmpLockFolder(name));
 
   const InstanceLock lock(name);
-  EXPECT_EQ(lock.state(), InstanceLock::State::Unavailable);
-  EXPECT_NE(lock.error().find(TmpLockFile(name)), std::string::npos) << lock.error();
-  EXPECT_FALSE(fs::exists(folder / "victim"));
-  EXPECT_TRUE(fs::is_symlink(TmpLockFile(name)));
+  EXPECT_EQ(lock.state(), InstanceLock::State::Acquired) << lock.error();
+  EXPECT_EQ(lock.file(), (home / ("." + name + ".lock")).string());
+  EXPECT_TRUE(fs::is_empty(folder.path()));
+  EXPECT_TRUE(fs::is_symlink(TmpLockFolder(name)));
+}
+
+// Catches the guard switched off by another local user: whatever they plant at
+// the /tmp place first (file, link, FIFO, folder), the lock goes to this user's
+// home and still refuses a second holder; with no home of this user's either,
+// the lock is unavailable, never silently taken in a shared place.
+TEST(InstanceLock, AnotherUsersPlantDoesNotSwitchTheGuardOff) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user (setpriv --reuid)";
+  const RuntimeDir env(std::nullopt);
+  const char* plants[] = {"touch", "ln -s /tmp/tunewell-test-victim", "mkfifo", "mkdir -m 0700",
+                          "mkdir -m 0777"};
+  for (const char* plant : plants) {
+    SCOPED_TRACE(plant);
+    const std::string name = UniqueName("planted");
+    const RemoveAtEnd cleanup{TmpLockFolder(name)};
+    const std::string command = "setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                                std::string(plant) + " " + TmpLockFolder(name);
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    struct stat planted;
+    ASSERT_EQ(lstat(TmpLockFolder(name).c_str(), &planted), 0);
+    ASSERT_EQ(planted.st_uid, 65534u);
+    {
+      TempFolder home;
+      const EnvVar homeEnv("HOME", home.path().string());
+      const InstanceLock first(name);
+      ASSERT_EQ(first.state(), InstanceLock::State::Acquired) << first.error();
+      EXPECT_EQ(first.file(), (home / ("." + name + ".lock")).string());
+      const InstanceLock second(name);
+      EXPECT_EQ(second.state(), InstanceLock::State::HeldElsewhere) << second.error();
+    }
+    const EnvVar homeEnv("HOME", "/nonexistent/home");
+    const InstanceLock none(name);
+    EXPECT_EQ(none.state(), InstanceLock::State::Unavailable);
+    EXPECT_FALSE(none.error().empty());
+  }
+  EXPECT_FALSE(fs::exists("/tmp/tunewell-test-victim"));
 }
 
 // Catches a name that climbs out of the lock folder being used as a path.

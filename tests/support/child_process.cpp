@@ -10,24 +10,41 @@
 #include <csignal>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
 
 extern char** environ;
 
 namespace tw::test {
 
+namespace {
+std::string_view NameOf(std::string_view entry) { return entry.substr(0, entry.find('=')); }
+}  // namespace
+
+std::vector<std::string> ChangedEnvironment(const std::vector<std::string>& inherited,
+                                            const std::vector<std::string>& changes) {
+  // A name given twice would leave the choice to the child's getenv, which takes
+  // the first: the inherited one, on a desktop where XDG_RUNTIME_DIR is set.
+  std::vector<std::string> entries;
+  for (const std::string& entry : inherited) {
+    bool changed = false;
+    for (const std::string& change : changes) changed = changed || NameOf(change) == NameOf(entry);
+    if (!changed) entries.push_back(entry);
+  }
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    bool later = false;  // the last change of a name wins
+    for (std::size_t j = i + 1; j < changes.size(); ++j) {
+      later = later || NameOf(changes[j]) == NameOf(changes[i]);
+    }
+    if (!later && changes[i].find('=') != std::string::npos) entries.push_back(changes[i]);
+  }
+  return entries;
+}
+
 ChildProcess::ChildProcess(const std::string& exe, const std::vector<std::string>& args,
                            const std::vector<std::string>& env) {
-  // The test's own entries replace inherited ones of the same name: the first
-  // of two would win.
-  auto name = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
-  std::vector<std::string> entries;
-  for (char** e = environ; *e; ++e) {
-    const std::string entry = *e;
-    bool replaced = false;
-    for (const std::string& own : env) replaced = replaced || name(own) == name(entry);
-    if (!replaced) entries.push_back(entry);
-  }
-  entries.insert(entries.end(), env.begin(), env.end());
+  std::vector<std::string> inherited;
+  for (char** e = environ; *e; ++e) inherited.emplace_back(*e);
+  std::vector<std::string> entries = ChangedEnvironment(inherited, env);
   std::vector<char*> envp;
   for (auto& entry : entries) envp.push_back(entry.data());
   envp.push_back(nullptr);

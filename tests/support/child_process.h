@@ -10,9 +10,15 @@
 
 namespace tw::test {
 
+// `inherited` ("NAME=value" entries) changed by `changes` as ChildProcess takes
+// them; the order of the rest is kept.
+std::vector<std::string> ChangedEnvironment(const std::vector<std::string>& inherited,
+                                            const std::vector<std::string>& changes);
+
 class ChildProcess {
  public:
-  // Starts exe with the current environment plus `env` ("NAME=value" entries).
+  // Starts exe with the current environment changed by `env`: "NAME=value" sets
+  // NAME (replacing the inherited value), "NAME" alone removes it.
   ChildProcess(const std::string& exe, const std::vector<std::string>& env)
       : ChildProcess(exe, {}, env) {}
   // The same, with arguments.
