@@ -139,7 +139,9 @@ def run(session, executable):
     app = wait_for(find_app, 60, "the player on the accessibility bus")
 
     def frames():
-        return [app.getChildAtIndex(i) for i in range(app.childCount)]
+        # A window that is going away can leave an empty slot for a moment.
+        children = (app.getChildAtIndex(i) for i in range(app.childCount))
+        return [child for child in children if child is not None]
 
     form = wait_for(lambda: next((f for f in frames() if f.name.startswith("Tunewell 0.6")),
                                  None), 30, "the main window")
@@ -215,8 +217,9 @@ def run(session, executable):
                      ("push button", "Change name"), ("push button", "Close")]:
         check(expected in names, "editor lacks %r" % (expected,))
     check(all(name for role, name in names), "an unnamed control in the editor: %r" % names)
+    editor_name = editor.name
     press(find_button(editor, "Close"))
-    wait_for(lambda: (pump(), all(f.name != editor.name for f in frames()))[1], 30,
+    wait_for(lambda: (pump(), all(f.name != editor_name for f in frames()))[1], 30,
              "the editor to close")
 
     player.send_signal(signal.SIGTERM)
