@@ -138,7 +138,6 @@ IniFile::IniFile(std::filesystem::path path) : path_(std::move(path)) {
   if (!ReadWholeFile(path_, &bytes, &error_, &missing)) {
     if (missing) error_.clear();
     exists_ = !missing;
-    Index({});
     return;
   }
   exists_ = true;
@@ -146,35 +145,27 @@ IniFile::IniFile(std::filesystem::path path) : path_(std::move(path)) {
   bytes.clear();
   bytes.shrink_to_fit();
   encoding_ = decoded.encoding;
-  std::vector<Line> lines;
-  SplitLines(decoded.utf8, [&lines](std::string_view text, std::string_view eol) {
-    lines.push_back(Line{std::string(text), std::string(eol)});
+  SplitLines(decoded.utf8, [this](std::string_view text, std::string_view eol) {
+    AddLine(Line{std::string(text), std::string(eol)});
   });
-  decoded.utf8.clear();
-  decoded.utf8.shrink_to_fit();
-  Index(std::move(lines));
 }
 
-void IniFile::Index(std::vector<Line> lines) {
-  sections_.clear();
-  by_name_.clear();
-  sections_.emplace_back();
-  for (Line& line : lines) {
-    if (const std::optional<std::string_view> name = SectionName(line.text)) {
-      by_name_[AsciiLowerCopy(*name)].push_back(sections_.size());
-      sections_.emplace_back();
-    }
-    sections_.back().lines.push_back(std::move(line));
+void IniFile::AddLine(Line line) {
+  if (const std::optional<std::string_view> name = SectionName(line.text)) {
+    by_name_[AsciiLowerCopy(*name)].push_back(sections_.size());
+    sections_.emplace_back();
   }
+  sections_.back().lines.push_back(std::move(line));
 }
 
 void IniFile::IndexAgain() {
-  std::vector<Line> lines;
-  for (Section& section : sections_) {
+  std::vector<Section> old = std::move(sections_);
+  sections_.assign(1, Section{});
+  by_name_.clear();
+  for (Section& section : old) {
     if (section.erased) continue;
-    for (Line& line : section.lines) lines.push_back(std::move(line));
+    for (Line& line : section.lines) AddLine(std::move(line));
   }
-  Index(std::move(lines));
 }
 
 const IniFile::Section* IniFile::Find(std::string_view name) const {

@@ -67,13 +67,13 @@ class IniFile {
   bool exists_ = false;
   TextEncoding encoding_ = TextEncoding::Ansi;
   // The file in order, erased sections aside.
-  std::vector<Section> sections_;
+  std::vector<Section> sections_ = std::vector<Section>(1);
   // ASCII lower-case name -> the sections of that name in the file, in order, so
   // that a read or a write finds its section without scanning the file.
   std::unordered_map<std::string, std::vector<size_t>> by_name_;
 
-  // Splits lines into sections and indexes them by name.
-  void Index(std::vector<Line> lines);
+  // Appends a line to the last section, or starts a section with it.
+  void AddLine(Line line);
   // After a write made a line that reads as a header somewhere other than at
   // the start of a section (a key such as "[x]"): the file is indexed again.
   void IndexAgain();
