@@ -22,11 +22,13 @@ void Mixer::Add(Stream* stream) {
   if (std::find(streams_.begin(), streams_.end(), stream) == streams_.end()) {
     streams_.push_back(stream);
   }
+  streamCount_.store(streams_.size(), std::memory_order_release);
 }
 
 void Mixer::Remove(Stream* stream) {
   std::lock_guard lock(streamsMutex_);
   streams_.erase(std::remove(streams_.begin(), streams_.end(), stream), streams_.end());
+  streamCount_.store(streams_.size(), std::memory_order_release);
 }
 
 void Mixer::Render(float* out, std::size_t frames) {

@@ -36,7 +36,14 @@ class Mixer {
   // audio to begin. An output with a period of its own may render again soon.
   bool start_pending() const { return startPending_; }
 
+  // The output thread, or whoever owns an output that sleeps: frames the output
+  // played as silence without rendering them.
+  void CountSilence(uint64_t frames) {
+    frames_rendered_.fetch_add(frames, std::memory_order_relaxed);
+  }
+
   // Any thread.
+  bool has_streams() const { return streamCount_.load(std::memory_order_acquire) != 0; }
   uint64_t frames_rendered() const { return frames_rendered_.load(std::memory_order_relaxed); }
   const PlayedHistory& history() const { return history_; }
 
@@ -53,8 +60,9 @@ class Mixer {
   // threads hold it only to change the list.
   std::mutex streamsMutex_;
   std::vector<Stream*> streams_;
-  std::vector<float> scratch_;  // output thread only
-  bool startPending_ = false;   // output thread only
+  std::atomic<std::size_t> streamCount_{0};  // streams_.size(), set under streamsMutex_
+  std::vector<float> scratch_;               // output thread only
+  bool startPending_ = false;                // output thread only
 };
 
 }  // namespace tw::engine
