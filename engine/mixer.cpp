@@ -38,6 +38,7 @@ void Mixer::Render(float* out, std::size_t frames) {
   {
     std::unique_lock lock(streamsMutex_, std::try_to_lock);
     // An API thread is changing the list right now: this block stays silent.
+    streamsActive_ = !lock.owns_lock();
     if (lock.owns_lock()) {
       for (Stream* stream : streams_) {
         for (std::size_t done = 0; done < frames;) {
@@ -45,6 +46,8 @@ void Mixer::Render(float* out, std::size_t frames) {
           MixStream(*stream, out + done * kChannels, n);
           done += n;
         }
+        const Phase phase = stream->phase.load(std::memory_order_acquire);
+        streamsActive_ = streamsActive_ || phase == Phase::kPlaying || phase == Phase::kStalled;
       }
     }
   }

@@ -80,9 +80,9 @@ class NullOutput final : public Output {
     uint64_t carry = 0;  // frame fractions left over, in frames * 1e9
     std::unique_lock lock(mutex_);
     for (;;) {
-      if (!woken_ && !mixer_.has_streams()) {
+      if (!woken_ && (!mixer_.has_streams() || !mixer_.streams_active())) {
         // Nothing to play: no wake-ups until a stream is attached (Wake), which
-        // counts the silence played meanwhile.
+        // counts the silence played meanwhile. An ended stream never plays again.
         idle_ = true;
         idleSince_ = last;
         wake_.wait(lock, [this] { return stop_ || woken_; });
