@@ -125,7 +125,7 @@ class NullOutput final : public Output {
   std::condition_variable wake_;
   bool stop_ = false;   // guarded by mutex_
   bool woken_ = false;  // guarded by mutex_
-  // Asleep with no stream attached since idleSince_; guarded by mutex_.
+  // Asleep with nothing to play since idleSince_; guarded by mutex_.
   bool idle_ = false;
   Clock::time_point idleSince_;
   Clock::time_point resumedAt_;  // where rendering goes on after the sleep
