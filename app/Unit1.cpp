@@ -529,7 +529,12 @@ QString TForm1::StationShown() const {
   return stationShown_.isEmpty() ? playingName_ : stationShown_;
 }
 
-void TForm1::StartMonitor(int periodMs) { MonitorTimer->start(periodMs); }
+void TForm1::StartMonitor(int periodMs) {
+  MonitorTimer->start(periodMs);
+  // A connect is about to play: the render tick runs again (its phase kept when
+  // it still runs).
+  if (!destroyed_ && !TimerRender->isActive()) TimerRender->start();
+}
 
 void TForm1::StopMonitor() { MonitorTimer->stop(); }
 
@@ -597,7 +602,14 @@ void TForm1::ScrollBar1Scroll(int position) {
 
 void TForm1::TimerRenderTimer() {
   const HSTREAM stream = tw::CurrentStream;
-  if (BASS_ChannelIsActive(stream) != BASS_ACTIVE_PLAYING) return;
+  const DWORD active = BASS_ChannelIsActive(stream);
+  if (active != BASS_ACTIVE_PLAYING) {
+    // Nothing plays and nothing is about to: the tick sleeps until the next
+    // connect starts the monitor (StartMonitor), so an idle player never wakes.
+    // A stalled stream keeps it, since it resumes by itself.
+    if (active == BASS_ACTIVE_STOPPED && !MonitorTimer->isActive()) TimerRender->stop();
+    return;
+  }
   // The last trace stays on screen when the stream stops or stalls.
   TWaveData wave{};  // a failed request draws silence, not stack garbage
   BASS_ChannelGetData(stream, wave.data(), 2048);

@@ -95,6 +95,9 @@ class Output {
   // A stream was started: an output that pulls on its own schedule may pull now
   // rather than at its next period. Any thread.
   virtual void Wake() {}
+  // Silence played without the mixer (an output that sleeps while no stream is
+  // attached), in frames. Any thread.
+  virtual uint64_t SilentFrames() { return 0; }
 
  protected:
   Output() = default;
@@ -103,7 +106,8 @@ class Output {
 // sdl_name null means the system default. On failure returns null and sets
 // *error to a BASS_ERROR_ code. Takes SdlAudioMutex(), as does closing.
 std::unique_ptr<Output> OpenSdlOutput(const char* sdl_name, int freq, Mixer& mixer, int* error);
-// The silent "No sound" output: a thread that consumes audio in real time.
+// The silent "No sound" output: a thread that consumes audio in real time while
+// a stream is attached, and sleeps while none is.
 std::unique_ptr<Output> OpenNullOutput(int freq, Mixer& mixer);
 
 // --- Engine state (output.cpp) ---------------------------------------------------
@@ -135,8 +139,8 @@ int SwitchOutput(int device);
 // The output's rate, 0 when not initialised.
 int OutputFreq();
 
-// Frames the current output has pulled from the mixer since BASS_Init; 0 when
-// not initialised. For tests and diagnostics.
+// Frames the current output has played since BASS_Init, the silence of an idle
+// "No sound" included; 0 when not initialised. For tests and diagnostics.
 uint64_t FramesRendered();
 
 // When the output first took decoded frames from the stream (steady clock

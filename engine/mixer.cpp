@@ -22,11 +22,13 @@ void Mixer::Add(Stream* stream) {
   if (std::find(streams_.begin(), streams_.end(), stream) == streams_.end()) {
     streams_.push_back(stream);
   }
+  streamCount_.store(streams_.size(), std::memory_order_release);
 }
 
 void Mixer::Remove(Stream* stream) {
   std::lock_guard lock(streamsMutex_);
   streams_.erase(std::remove(streams_.begin(), streams_.end(), stream), streams_.end());
+  streamCount_.store(streams_.size(), std::memory_order_release);
 }
 
 void Mixer::Render(float* out, std::size_t frames) {
@@ -36,6 +38,7 @@ void Mixer::Render(float* out, std::size_t frames) {
   {
     std::unique_lock lock(streamsMutex_, std::try_to_lock);
     // An API thread is changing the list right now: this block stays silent.
+    streamsActive_ = !lock.owns_lock();
     if (lock.owns_lock()) {
       for (Stream* stream : streams_) {
         for (std::size_t done = 0; done < frames;) {
@@ -43,6 +46,8 @@ void Mixer::Render(float* out, std::size_t frames) {
           MixStream(*stream, out + done * kChannels, n);
           done += n;
         }
+        const Phase phase = stream->phase.load(std::memory_order_acquire);
+        streamsActive_ = streamsActive_ || phase == Phase::kPlaying || phase == Phase::kStalled;
       }
     }
   }

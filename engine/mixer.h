@@ -35,8 +35,19 @@ class Mixer {
   // Output thread, after Render: whether a started stream waits for enough
   // audio to begin. An output with a period of its own may render again soon.
   bool start_pending() const { return startPending_; }
+  // Output thread, after Render: whether a stream is playing or stalled, so a
+  // later render could give anything but silence. Attached streams that have
+  // ended (an end sync that waits for its box) need none.
+  bool streams_active() const { return streamsActive_; }
+
+  // The output thread, or whoever owns an output that sleeps: frames the output
+  // played as silence without rendering them.
+  void CountSilence(uint64_t frames) {
+    frames_rendered_.fetch_add(frames, std::memory_order_relaxed);
+  }
 
   // Any thread.
+  bool has_streams() const { return streamCount_.load(std::memory_order_acquire) != 0; }
   uint64_t frames_rendered() const { return frames_rendered_.load(std::memory_order_relaxed); }
   const PlayedHistory& history() const { return history_; }
 
@@ -53,8 +64,10 @@ class Mixer {
   // threads hold it only to change the list.
   std::mutex streamsMutex_;
   std::vector<Stream*> streams_;
-  std::vector<float> scratch_;  // output thread only
-  bool startPending_ = false;   // output thread only
+  std::atomic<std::size_t> streamCount_{0};  // streams_.size(), set under streamsMutex_
+  std::vector<float> scratch_;               // output thread only
+  bool startPending_ = false;                // output thread only
+  bool streamsActive_ = true;                // output thread only; unknown counts as active
 };
 
 }  // namespace tw::engine

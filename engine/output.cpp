@@ -97,7 +97,8 @@ int OutputFreq() {
 uint64_t FramesRendered() {
   EngineState& state = State();
   std::lock_guard lock(state.mutex);
-  return state.mixer ? state.mixer->frames_rendered() : 0;
+  if (!state.mixer) return 0;
+  return state.mixer->frames_rendered() + (state.output ? state.output->SilentFrames() : 0);
 }
 
 }  // namespace tw::engine

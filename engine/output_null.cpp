@@ -29,6 +29,13 @@ constexpr std::size_t kChunkFrames = 1024;
 constexpr auto kStartPoll = std::chrono::milliseconds(1);
 constexpr uint64_t kNanosPerSecond = 1'000'000'000;
 
+// Frames of `freq` in `elapsed`, without overflow however long it is.
+uint64_t FramesIn(Clock::duration elapsed, uint64_t freq) {
+  const auto nanos = static_cast<uint64_t>(
+      std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()));
+  return nanos / kNanosPerSecond * freq + nanos % kNanosPerSecond * freq / kNanosPerSecond;
+}
+
 class NullOutput final : public Output {
  public:
   NullOutput(int freq, Mixer& mixer) : freq_(static_cast<uint64_t>(freq)), mixer_(mixer) {
@@ -41,14 +48,27 @@ class NullOutput final : public Output {
     }
     wake_.notify_one();
     thread_.join();
+    if (idle_) mixer_.CountSilence(FramesIn(Clock::now() - idleSince_, freq_));
   }
 
   void Wake() override {
     {
       std::lock_guard lock(mutex_);
       woken_ = true;
+      if (idle_) {
+        // The last tick's worth is left to render now, as a running output
+        // would, so that the new stream begins at once.
+        resumedAt_ = std::max(idleSince_, Clock::now() - kTick);
+        mixer_.CountSilence(FramesIn(resumedAt_ - idleSince_, freq_));
+        idle_ = false;
+      }
     }
     wake_.notify_one();
+  }
+
+  uint64_t SilentFrames() override {
+    std::lock_guard lock(mutex_);
+    return idle_ ? FramesIn(Clock::now() - idleSince_, freq_) : 0;
   }
 
  private:
@@ -60,8 +80,19 @@ class NullOutput final : public Output {
     uint64_t carry = 0;  // frame fractions left over, in frames * 1e9
     std::unique_lock lock(mutex_);
     for (;;) {
-      wake_.wait_until(lock, deadline, [this] { return stop_ || woken_; });
-      if (stop_) return;
+      if (!woken_ && (!mixer_.has_streams() || !mixer_.streams_active())) {
+        // Nothing to play: no wake-ups until a stream is attached (Wake), which
+        // counts the silence played meanwhile. An ended stream never plays again.
+        idle_ = true;
+        idleSince_ = last;
+        wake_.wait(lock, [this] { return stop_ || woken_; });
+        if (stop_) return;
+        last = resumedAt_;
+        deadline = last;
+      } else {
+        wake_.wait_until(lock, deadline, [this] { return stop_ || woken_; });
+        if (stop_) return;
+      }
       woken_ = false;
       lock.unlock();
       const Clock::time_point now = Clock::now();
@@ -94,6 +125,10 @@ class NullOutput final : public Output {
   std::condition_variable wake_;
   bool stop_ = false;   // guarded by mutex_
   bool woken_ = false;  // guarded by mutex_
+  // Asleep with nothing to play since idleSince_; guarded by mutex_.
+  bool idle_ = false;
+  Clock::time_point idleSince_;
+  Clock::time_point resumedAt_;  // where rendering goes on after the sleep
   std::thread thread_;
 };
 

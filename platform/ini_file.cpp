@@ -11,7 +11,6 @@ namespace tw {
 namespace {
 
 constexpr size_t kMaxValueCharacters = 2047;
-constexpr size_t kNone = static_cast<size_t>(-1);
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -22,6 +21,12 @@ std::string_view TrimBlanks(std::string_view text) {
 }
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string AsciiLowerCopy(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = AsciiLower(c);
+  return lower;
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -138,35 +143,57 @@ IniFile::IniFile(std::filesystem::path path) : path_(std::move(path)) {
   bytes.shrink_to_fit();
   encoding_ = decoded.encoding;
   SplitLines(decoded.utf8, [this](std::string_view text, std::string_view eol) {
-    lines_.push_back(Line{std::string(text), std::string(eol)});
+    AddLine(Line{std::string(text), std::string(eol)});
   });
 }
 
+void IniFile::AddLine(Line line) {
+  if (const std::optional<std::string_view> name = SectionName(line.text)) {
+    by_name_[AsciiLowerCopy(*name)].push_back(sections_.size());
+    sections_.emplace_back();
+  }
+  sections_.back().lines.push_back(std::move(line));
+}
+
+void IniFile::IndexAgain() {
+  std::vector<Section> old = std::move(sections_);
+  sections_.assign(1, Section{});
+  by_name_.clear();
+  for (Section& section : old) {
+    if (section.erased) continue;
+    for (Line& line : section.lines) AddLine(std::move(line));
+  }
+}
+
+const IniFile::Section* IniFile::Find(std::string_view name) const {
+  const auto found = by_name_.find(AsciiLowerCopy(name));
+  if (found == by_name_.end() || found->second.empty()) return nullptr;
+  return &sections_[found->second.front()];
+}
+
 std::string IniFile::NewLineEnd() const {
-  for (const Line& line : lines_) {
-    if (!line.eol.empty()) return line.eol;
+  for (const Section& section : sections_) {
+    if (section.erased) continue;
+    for (const Line& line : section.lines) {
+      if (!line.eol.empty()) return line.eol;
+    }
   }
   return "\r\n";
 }
 
-std::string IniFile::ReadString(std::string_view section, std::string_view key,
+std::string IniFile::ReadString(std::string_view section_name, std::string_view key,
                                 std::string_view fallback) const {
-  section = TrimBlanks(section);
   key = TrimBlanks(key);
-  bool in_section = false;
-  for (const Line& line : lines_) {
-    if (const std::optional<std::string_view> name = SectionName(line.text)) {
-      // Only the first section of the name counts.
-      if (in_section) break;
-      in_section = EqualNoCase(*name, section);
-      continue;
-    }
-    if (!in_section || IsComment(line.text)) continue;
-    const std::optional<std::string_view> line_key = LineKey(line.text);
+  // Only the first section of the name counts.
+  const Section* section = Find(TrimBlanks(section_name));
+  if (!section) return std::string(fallback);
+  for (size_t i = 1; i < section->lines.size(); ++i) {
+    const std::string& text = section->lines[i].text;
+    if (IsComment(text)) continue;
+    const std::optional<std::string_view> line_key = LineKey(text);
     if (!line_key || !EqualNoCase(*line_key, key)) continue;
 
-    std::string_view value =
-        TrimBlanks(std::string_view(line.text).substr(line.text.find('=') + 1));
+    std::string_view value = TrimBlanks(std::string_view(text).substr(text.find('=') + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
       value = value.substr(1, value.size() - 2);
@@ -205,69 +232,85 @@ void IniFile::WriteString(std::string_view section_in, std::string_view key,
   }
 
   const std::string eol = NewLineEnd();
-  auto insert_at = [&](size_t at, std::vector<Line> new_lines) {
-    if (at > 0 && lines_[at - 1].eol.empty()) lines_[at - 1].eol = eol;
-    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at),
-                  std::make_move_iterator(new_lines.begin()),
-                  std::make_move_iterator(new_lines.end()));
-  };
   auto key_value_lines = [&]() {
     std::vector<Line> lines;
     for (size_t i = 0; i + 1 < key_lines.size(); ++i) lines.push_back(Line{key_lines[i], eol});
     lines.push_back(Line{key_lines.back() + "=" + value, eol});
     return lines;
   };
+  // A key line such as "[x]" reads as a header: the sections change with it.
+  auto any_header = [](const std::vector<Line>& lines) {
+    for (const Line& line : lines) {
+      if (SectionName(line.text)) return true;
+    }
+    return false;
+  };
 
-  size_t header = kNone;
-  for (size_t i = 0; i < lines_.size(); ++i) {
-    const std::optional<std::string_view> name = SectionName(lines_[i].text);
-    if (name && EqualNoCase(*name, section)) {
-      header = i;
+  const auto found = by_name_.find(AsciiLowerCopy(section));
+  if (found == by_name_.end() || found->second.empty()) {
+    // The line before the new section, the file's last, gets a line end.
+    for (auto it = sections_.rbegin(); it != sections_.rend(); ++it) {
+      if (it->erased || it->lines.empty()) continue;
+      if (it->lines.back().eol.empty()) it->lines.back().eol = eol;
       break;
     }
-  }
-  if (header == kNone) {
+    Section added;
+    added.lines.push_back(Line{"[" + section + "]", eol});
     std::vector<Line> lines = key_value_lines();
-    lines.insert(lines.begin(), Line{"[" + section + "]", eol});
-    insert_at(lines_.size(), std::move(lines));
+    const bool header_made = any_header(lines);
+    for (Line& line : lines) added.lines.push_back(std::move(line));
+    const std::string name = AsciiLowerCopy(*SectionName(added.lines.front().text));
+    by_name_[name].push_back(sections_.size());
+    sections_.push_back(std::move(added));
+    if (header_made) IndexAgain();
     return;
   }
 
-  size_t end = header + 1;
-  while (end < lines_.size() && !SectionName(lines_[end].text)) ++end;
+  std::vector<Line>& lines = sections_[found->second.front()].lines;
+  const size_t end = lines.size();
 
   // The key's lines, one after the other within the section: the leading ones
   // whole, the last up to its '='.
   const size_t count = key_lines.size();
-  for (size_t first = header + 1; first + count <= end; ++first) {
+  for (size_t first = 1; first + count <= end; ++first) {
     bool match = true;
     for (size_t k = 0; k + 1 < count && match; ++k) {
-      match = EqualNoCase(TrimBlanks(lines_[first + k].text), TrimBlanks(key_lines[k]));
+      match = EqualNoCase(TrimBlanks(lines[first + k].text), TrimBlanks(key_lines[k]));
     }
     if (!match) continue;
-    Line& last = lines_[first + count - 1];
+    Line& last = lines[first + count - 1];
     const std::optional<std::string_view> line_key = LineKey(last.text);
     if (!line_key || !EqualNoCase(*line_key, TrimBlanks(key_lines.back()))) continue;
     last.text.resize(last.text.find('=') + 1);
     last.text += value;
+    if (SectionName(last.text)) IndexAgain();
     return;
   }
 
   // After the section's last line that is not blank, so blank lines that part it
   // from the next section stay there.
   size_t at = end;
-  while (at > header + 1 && TrimBlanks(lines_[at - 1].text).empty()) --at;
-  insert_at(at, key_value_lines());
+  while (at > 1 && TrimBlanks(lines[at - 1].text).empty()) --at;
+  if (lines[at - 1].eol.empty()) lines[at - 1].eol = eol;
+  std::vector<Line> added = key_value_lines();
+  const bool header_made = any_header(added);
+  lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at),
+               std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+  if (header_made) IndexAgain();
 }
 
 std::string IniFile::Serialize() const {
   std::string text;
   size_t size = 0;
-  for (const Line& line : lines_) size += line.text.size() + line.eol.size();
+  for (const Section& section : sections_) {
+    for (const Line& line : section.lines) size += line.text.size() + line.eol.size();
+  }
   text.reserve(size);
-  for (const Line& line : lines_) {
-    text += line.text;
-    text += line.eol;
+  for (const Section& section : sections_) {
+    for (const Line& line : section.lines) {
+      text += line.text;
+      text += line.eol;
+    }
   }
   return EncodeText(text, encoding_);
 }
@@ -285,17 +328,13 @@ bool IniFile::Save(std::string* error) {
 }
 
 void IniFile::EraseSection(std::string_view section) {
-  section = TrimBlanks(section);
-  std::vector<Line> kept;
-  kept.reserve(lines_.size());
-  bool erasing = false;  // lines before the first header belong to no section
-  for (Line& line : lines_) {
-    if (const std::optional<std::string_view> name = SectionName(line.text)) {
-      erasing = EqualNoCase(*name, section);
-    }
-    if (!erasing) kept.push_back(std::move(line));
+  const auto found = by_name_.find(AsciiLowerCopy(TrimBlanks(section)));
+  if (found == by_name_.end()) return;
+  for (const size_t index : found->second) {
+    sections_[index].erased = true;
+    std::vector<Line>().swap(sections_[index].lines);
   }
-  lines_ = std::move(kept);
+  by_name_.erase(found);
 }
 
 }  // namespace tw

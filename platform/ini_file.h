@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/text_codec.h"
@@ -56,12 +57,29 @@ class IniFile {
     std::string text;  // UTF-8, without its line end
     std::string eol;   // "\r\n", "\n", "\r" or "" (last line without one)
   };
+  // A header line and the lines up to the next header. The first one holds the
+  // lines before any header, has no header and belongs to no section.
+  struct Section {
+    std::vector<Line> lines;
+    bool erased = false;  // left out of the file; its lines are gone
+  };
   std::filesystem::path path_;
   std::string error_;
   bool exists_ = false;
   TextEncoding encoding_ = TextEncoding::Ansi;
-  std::vector<Line> lines_;
+  // The file in order, erased sections aside.
+  std::vector<Section> sections_ = std::vector<Section>(1);
+  // ASCII lower-case name -> the sections of that name in the file, in order, so
+  // that a read or a write finds its section without scanning the file.
+  std::unordered_map<std::string, std::vector<size_t>> by_name_;
 
+  // Appends a line to the last section, or starts a section with it.
+  void AddLine(Line line);
+  // After a write made a line that reads as a header somewhere other than at
+  // the start of a section (a key such as "[x]"): the file is indexed again.
+  void IndexAgain();
+  // The first section of the name, or nullptr.
+  const Section* Find(std::string_view name) const;
   std::string NewLineEnd() const;
 };
 

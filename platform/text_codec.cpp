@@ -158,10 +158,27 @@ std::string EncodeText(std::string_view utf8, TextEncoding encoding) {
   return std::string(utf8);
 }
 
+namespace {
+
+// Bytes below 0x80 are the same in Windows-1252 and UTF-8: runs of them are
+// copied whole, which is most of any station or settings file.
+size_t AsciiRun(std::string_view text, size_t pos) {
+  size_t end = pos;
+  while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80) ++end;
+  return end - pos;
+}
+
+}  // namespace
+
 std::string AnsiToUtf8(std::string_view ansi) {
   std::string out;
   out.reserve(ansi.size());
-  for (char byte : ansi) AppendUtf8(out, AnsiByteToChar(static_cast<unsigned char>(byte)));
+  for (size_t pos = 0; pos < ansi.size();) {
+    const size_t run = AsciiRun(ansi, pos);
+    out.append(ansi.substr(pos, run));
+    pos += run;
+    if (pos < ansi.size()) AppendUtf8(out, AnsiByteToChar(static_cast<unsigned char>(ansi[pos++])));
+  }
   return out;
 }
 
@@ -179,6 +196,10 @@ std::string Utf8ToAnsi(std::string_view utf8) {
   out.reserve(utf8.size());
   size_t pos = 0;
   while (pos < utf8.size()) {
+    const size_t run = AsciiRun(utf8, pos);
+    out.append(utf8.substr(pos, run));
+    pos += run;
+    if (pos == utf8.size()) break;
     const std::optional<char32_t> c = NextUtf8(utf8, &pos);
     const int byte = c ? CharToAnsiByte(*c) : -1;
     out += byte < 0 ? '?' : static_cast<char>(byte);

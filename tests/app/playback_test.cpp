@@ -494,5 +494,40 @@ TEST_F(PlaybackTest, EditSenderStopsPlayingButNotConnecting) {
   EXPECT_TRUE(boxes.empty());
 }
 
+// Catches a render tick that, asleep while nothing plays, is not woken by the
+// next Play: the oscilloscope would keep the old trace, and the new stream the
+// engine's volume instead of the bar's.
+TEST_F(PlaybackTest, RenderTickSleepsWhileIdleAndWakesForTheNextStream) {
+  RadioServer::Route loud = IcyRoute({{0, "StreamTitle='Wave';"}});
+  loud.loopBody = true;
+  server.Serve("/loud", loud);
+  RadioServer::Route quiet = IcyRoute({{0, "StreamTitle='Hush';"}});
+  test::ToneSpec silence;
+  silence.amplitude = 0;
+  silence.seconds = 6;
+  quiet.body = test::EncodeTone(AudioFormat::kMp3, silence);
+  quiet.loopBody = true;
+  server.Serve("/quiet", quiet);
+  Start(Stations({{"A", server.Url("/loud")}, {"B", server.Url("/quiet")}}),
+        "LAST=0\r\nVOLUME=30\r\n");
+  EXPECT_TRUE(PumpUntil([&] { return !form->TimerRender->isActive(); }, 2s))
+      << "ticking before the first Play";
+
+  form->Button1->click();
+  ASSERT_TRUE(PumpUntil([&] { return TraceRows(form->PaintFrame->Image()) > 10; }));
+  form->Button1->click();  // Stop
+  EXPECT_TRUE(PumpUntil([&] { return !form->TimerRender->isActive(); }, 2s))
+      << "ticking after Stop";
+  EXPECT_GT(TraceRows(form->PaintFrame->Image()), 10) << "the last trace went";
+
+  form->ListBox1->setCurrentRow(1);
+  form->Button1->click();
+  // Silence draws the one baseline row.
+  ASSERT_TRUE(PumpUntil([&] { return TraceRows(form->PaintFrame->Image()) == 1; }));
+  float volume = -1;
+  EXPECT_TRUE(BASS_ChannelGetAttribute(CurrentStream, BASS_ATTRIB_VOL, &volume));
+  EXPECT_FLOAT_EQ(volume, 0.3f);
+}
+
 }  // namespace
 }  // namespace tw

@@ -583,5 +583,91 @@ TEST(IniFile, WriteAfterEraseStartsTheSectionAfresh) {
   EXPECT_EQ(again.ReadString("s", "old", kFallback), kFallback);
 }
 
+// Catches a section index that goes stale as the file changes: a key written as
+// "[x]" reads as a header of its own, erased sections still give line ends or
+// take the new section's line end, and a duplicate erased at the front of the
+// file still found by later reads and writes.
+TEST(IniFile, ReadsAndWritesFollowTheChangedFile) {
+  struct Op {
+    enum { Write, Erase } kind;
+    const char* section;
+    const char* key;
+    const char* value;
+  };
+  struct {
+    const char* what;
+    std::string before;
+    std::vector<Op> ops;
+    std::string after;
+    const char* section;  // then read back
+    const char* key;
+    const char* value;
+  } cases[] = {
+      {"a key that reads as a header",
+       "[a]\r\nk=1\r\n[b]\r\n",
+       {{Op::Write, "a", "[x]", "1"}, {Op::Write, "x", "k", "2"}, {Op::Write, "a", "k", "3"}},
+       "[a]\r\nk=3\r\n[x]=1\r\nk=2\r\n[b]\r\n",
+       "x",
+       "k",
+       "2"},
+      {"a new section whose key reads as a header",
+       "[a]\n",
+       {{Op::Write, "n", "[x]", "1"}, {Op::Write, "x", "k", "2"}},
+       "[a]\n[n]\n[x]=1\nk=2\n",
+       "n",
+       "[x]",
+       kFallback},
+      {"a value that turns the key line into a header",
+       "[a]\r\n[k=0\r\nj=1\r\n",
+       {{Op::Write, "a", "[k", "v]"}, {Op::Write, "a", "j", "2"}},
+       "[a]\r\nj=2\r\n[k=v]\r\nj=1\r\n",
+       "k=v",
+       "j",
+       "1"},
+      {"erased sections give no line end",
+       "[s]\nk=1\n[a]\r\nk=2\r\n",
+       {{Op::Erase, "s", "", ""}, {Op::Write, "a", "n", "v"}, {Op::Write, "c", "k", "v"}},
+       "[a]\r\nk=2\r\nn=v\r\n[c]\r\nk=v\r\n",
+       "c",
+       "k",
+       "v"},
+      {"an erased last section without a line end",
+       "[a]\r\nk=1\r\n[s]\r\nk=2",
+       {{Op::Erase, "S", "", ""}, {Op::Write, "s", "k", "3"}, {Op::Write, "a", "j", "4"}},
+       "[a]\r\nk=1\r\nj=4\r\n[s]\r\nk=3\r\n",
+       "s",
+       "k",
+       "3"},
+      {"a written section found again after its copies went",
+       "[s]\r\nk=1\r\n[S]\r\nk=2\r\n",
+       {{Op::Erase, "s", "", ""},
+        {Op::Write, "s", "k", "3"},
+        {Op::Write, "S", "k", "4"},
+        {Op::Erase, "s", "", ""},
+        {Op::Write, "s", "j", "5"}},
+       "[s]\r\nj=5\r\n",
+       "s",
+       "k",
+       kFallback},
+  };
+  for (const auto& c : cases) {
+    TempFolder folder;
+    folder.Write("a.ini", c.before);
+    IniFile ini(folder / "a.ini");
+    for (const Op& op : c.ops) {
+      if (op.kind == Op::Write) {
+        ini.WriteString(op.section, op.key, op.value);
+      } else {
+        ini.EraseSection(op.section);
+      }
+    }
+    EXPECT_EQ(ini.Serialize(), c.after) << c.what;
+    EXPECT_EQ(ini.ReadString(c.section, c.key, kFallback), c.value) << c.what;
+    std::string error;
+    ASSERT_TRUE(ini.Save(&error)) << error;
+    EXPECT_EQ(IniFile(folder / "a.ini").ReadString(c.section, c.key, kFallback), c.value) << c.what;
+  }
+}
+
 }  // namespace
 }  // namespace tw
