@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "engine/ascii.h"
 #include "engine/engine.h"
 #include "engine/internal.h"
 
@@ -100,14 +101,46 @@ int MapCurlError(CURLcode code) {
 
 }  // namespace
 
-void EnsureCurl() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
+  if (line.size() <= name.size() || line[name.size()] != ':') return std::nullopt;
+  if (!ascii::EqualsNoCase(line.substr(0, name.size()), name)) return std::nullopt;
+  std::string_view value = line.substr(name.size() + 1);
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  return value;
+}
+
+void ResponseHead::Add(std::string_view line) {
+  if (line.starts_with("HTTP/") || line.starts_with("ICY ")) {
+    lines.clear();
+    icy = line.starts_with("ICY ");
+    contentType.clear();
+  }
+  if (line.empty()) return;
+  lines.emplace_back(line);
+  if (auto value = HeaderValue(line, "content-type")) contentType = ascii::Lowered(*value);
+}
+
+std::optional<std::string_view> ResponseHead::Value(std::string_view name) const {
+  for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+    if (auto value = HeaderValue(*it, name)) return value;
+  }
+  return std::nullopt;
+}
+
+std::string ResponseHead::TagList() const {
+  std::string list;
+  for (const std::string& line : lines) {
+    list.append(line);
+    list.push_back('\0');
+  }
+  return list;  // c_str() adds the final NUL: the empty string that ends the list
 }
 
 HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
-                   const std::atomic<bool>& cancel, int limitError) {
-  EnsureCurl();
+                   const std::atomic<bool>& cancel, int limitError, int64_t resumeFrom) {
+  // Process-wide libcurl set-up, once.
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   HttpResult result;
   CURL* curl = curl_easy_init();
   if (!curl) {
@@ -152,14 +185,15 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 16384L);
+  if (resumeFrom > 0) curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE, curl_off_t{resumeFrom});
 
   const CURLcode code = curl_easy_perform(curl);
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   result.status = status;
-  char* type = nullptr;
-  if (curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) {
-    result.contentType = type;
+  curl_off_t length = -1;
+  if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK) {
+    result.contentLength = length;
   }
   char* final = nullptr;
   if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &final) == CURLE_OK && final) {

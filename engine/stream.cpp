@@ -65,6 +65,23 @@ void Stream::Settle(int error) {
   changed.notify_all();
 }
 
+bool Stream::Created() {
+  std::lock_guard lock(mutex);
+  return settled && createError == BASS_OK;
+}
+
+bool Stream::BeginAudio(std::string formatHint, bool sameFormat) {
+  QueueMark mark;
+  mark.section = true;
+  mark.sameFormat = sameFormat;
+  mark.tag = std::move(formatHint);
+  return network.PushMark(std::move(mark));
+}
+
+void Stream::EndWith(int error) {
+  if (!endKnown_.exchange(true)) endError = error;
+}
+
 void Stream::Kill() {
   {
     std::lock_guard gate(gate_);

@@ -27,6 +27,7 @@ struct RadioServer::Connection {
   std::atomic<bool> done{false};     // its thread has finished; ready to join
   // Protected by the server's mutex_.
   bool open = true;  // shutdown() may be called on fd only while true
+  bool reset = false;  // end with a TCP RST instead of a clean close
   std::string path;  // set once the request is read
 };
 
@@ -349,6 +350,7 @@ bool RadioServer::SendPaced(Connection& connection, const Route& route, std::str
     if (metaint > 0) chunk = std::min(chunk, untilMetadata);
     if (nextPause < route.pauses.size())
       chunk = std::min(chunk, route.pauses[nextPause].first - sent);
+    if (route.dropAfterBytes > sent) chunk = std::min(chunk, route.dropAfterBytes - sent);
     if (rate > 0) {
       if (sent < route.burstBytes) {
         chunk = std::min(chunk, route.burstBytes - sent);
@@ -377,6 +379,11 @@ bool RadioServer::SendPaced(Connection& connection, const Route& route, std::str
     if (!SendAll(connection, payload.substr(position, chunk))) return false;
     position += chunk;
     sent += chunk;
+    const bool drop = route.dropAfterBytes > 0 && sent >= route.dropAfterBytes;
+    if (drop && !(metaint > 0 && untilMetadata == chunk && route.dropInMetadata)) {
+      connection.reset = true;
+      return false;
+    }
     if (metaint == 0) continue;
     untilMetadata -= chunk;
     if (untilMetadata > 0) continue;
@@ -395,12 +402,23 @@ bool RadioServer::SendPaced(Connection& connection, const Route& route, std::str
       block.resize(1 + units * 16, '\0');
       lastTitle = title;
     }
+    if (drop) {
+      // Cut inside the block: the length byte and half of what it announced.
+      if (block.size() == 1) block = std::string(1, '\1') + std::string(16, 'x');
+      SendAll(connection, block.substr(0, 1 + (block.size() - 1) / 2));
+      connection.reset = true;
+      return false;
+    }
     if (!SendAll(connection, block)) return false;
   }
 }
 
 void RadioServer::SendResponse(Connection& connection, const Route& route, bool head) {
   if (route.delayMs > 0 && !Wait(connection, milliseconds(route.delayMs))) return;
+  if (route.refuse) {
+    connection.reset = true;
+    return;
+  }
   if (route.neverAnswer) {
     while (Wait(connection, std::chrono::hours(1))) {
     }
@@ -462,6 +480,7 @@ void RadioServer::HandleConnection(const std::shared_ptr<Connection>& connection
     const std::string path = PathPart(target);
 
     std::shared_ptr<const Route> route;
+    bool unavailable = false;
     {
       std::lock_guard lock(mutex_);
       auto it = routes_.find(Normalize(target));
@@ -469,6 +488,7 @@ void RadioServer::HandleConnection(const std::shared_ptr<Connection>& connection
       if (it != routes_.end()) route = it->second;
       PathRecord& record = records_[path];
       ++record.requests;
+      unavailable = route && record.requests <= route->failFirstRequests;
       record.requestLine = requestLine;
       record.headerLines.assign(lines.begin() + (lines.empty() ? 0 : 1), lines.end());
       record.firstBodyByte = {};
@@ -486,6 +506,16 @@ void RadioServer::HandleConnection(const std::shared_ptr<Connection>& connection
       }();
       route = std::shared_ptr<const Route>(&kNotFound, [](const Route*) {});
     }
+    if (unavailable) {
+      static const Route kUnavailable = [] {
+        Route r;
+        r.statusLine = "HTTP/1.1 503 Service Unavailable";
+        r.headers = {"Content-Type: text/plain", "Content-Length: 12", "Connection: close"};
+        r.body = "Try again.\r\n";
+        return r;
+      }();
+      route = std::shared_ptr<const Route>(&kUnavailable, [](const Route*) {});
+    }
     SendResponse(*connection, *route, method == "HEAD");
   }
 
@@ -493,7 +523,13 @@ void RadioServer::HandleConnection(const std::shared_ptr<Connection>& connection
     std::lock_guard lock(mutex_);
     connection->open = false;
   }
-  ::shutdown(connection->fd, SHUT_WR);
+  if (connection->reset) {
+    // Closing with a zero linger time sends a reset instead of the end of stream.
+    const linger abort{1, 0};
+    ::setsockopt(connection->fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  } else {
+    ::shutdown(connection->fd, SHUT_WR);
+  }
   ::close(connection->fd);
   connection->done = true;
 }

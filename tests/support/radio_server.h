@@ -49,6 +49,17 @@ class RadioServer {
     // hangAfterBody apply to it; metaint does not.
     std::string rawResponse;
     bool neverAnswer = false;  // read the request, then never reply
+    // A dropped connection: after this many body bytes (0: never) the server
+    // resets it (TCP RST), as a broken network does. With dropInMetadata and a
+    // drop point at a metadata boundary, the length byte and half the block
+    // go out first.
+    size_t dropAfterBytes = 0;
+    bool dropInMetadata = false;
+    // Reset the connection as soon as the request is read (a station that is
+    // down: the client sees no answer at all).
+    bool refuse = false;
+    // Answer the first this many requests of the path with 503.
+    int failFirstRequests = 0;
     int delayMs = 0;           // wait this long before answering
   };
 
