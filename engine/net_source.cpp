@@ -31,6 +31,7 @@ constexpr std::size_t kSniffBytes = 4096;
 // decoded buffer holds more on top.
 constexpr std::size_t kRestAbove = 16 * 1024;
 constexpr std::chrono::milliseconds kRestFor{250};
+constexpr std::chrono::milliseconds kCreateWait{2000};
 
 // A NUL-separated list ended by an empty string, as the tag types 2 to 4 are.
 std::string TagList(const std::vector<std::string>& entries) {
@@ -255,9 +256,13 @@ int Play(Stream& stream, const std::string& url, int depth, Walk& walk, bool* go
   if (fetch.mode == Mode::kAudio) {
     *gotAudio = true;
     if (result.error == BASS_OK && Complete(fetch)) return BASS_ERROR_ENDED;
-    // The server closed the stream, or the connection broke. Once the stream
-    // plays, it is reopened; before, the failure is the creation's.
-    if (!stream.Created()) return result.error == BASS_OK ? BASS_ERROR_ENDED : result.error;
+    // The server closed the stream, or the connection broke. A stream that
+    // plays is reopened. The decoder may still be at the bytes that came: it
+    // gets a moment to decide on them (it settles on a few frames), and a
+    // stream that could not start on them ends with the failure.
+    if (!stream.WaitCreated(kCreateWait)) {
+      return result.error == BASS_OK ? BASS_ERROR_ENDED : result.error;
+    }
     return Reconnect(stream, fetch, result.error);
   }
   if (result.error != BASS_OK) return result.error;

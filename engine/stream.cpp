@@ -65,8 +65,9 @@ void Stream::Settle(int error) {
   changed.notify_all();
 }
 
-bool Stream::Created() {
-  std::lock_guard lock(mutex);
+bool Stream::WaitCreated(std::chrono::milliseconds upTo) {
+  std::unique_lock lock(mutex);
+  changed.wait_for(lock, upTo, [&] { return settled; });
   return settled && createError == BASS_OK;
 }
 

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -105,8 +106,8 @@ class Stream {
 
   // Settles creation: ok, or failed with error. Later calls do nothing.
   void Settle(int error);
-  // Whether creation has settled, and succeeded.
-  bool Created();
+  // Waits up to `upTo` for creation to settle: whether it succeeded.
+  bool WaitCreated(std::chrono::milliseconds upTo);
 
   // Marks the stream dead: no callback starts after this returns, its threads stop
   // on their own. Safe from any thread, also from the stream's own callbacks.

@@ -150,7 +150,8 @@ TEST_F(ReconnectTest, GivesUpWhenTheStationStaysAway) {
     std::function<void(RadioServer&, const char*)> after;  // what it does after the drop
     int error;
     int maxRequests;
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {"refused", "/refused",
        [](RadioServer& s, const char* path) {
          RadioServer::Route refuse;
@@ -168,6 +169,22 @@ TEST_F(ReconnectTest, GivesUpWhenTheStationStaysAway) {
        },
        BASS_ERROR_FILEOPEN, 4},
   };
+  cases.push_back({"answered with a web page", "/html",
+                   [](RadioServer& s, const char* path) {
+                     RadioServer::Route page;
+                     page.headers = {"Content-Type: text/html"};
+                     page.body = "<html><body>Station offline</body></html>";
+                     s.Serve(path, page);
+                   },
+                   BASS_ERROR_FILEFORM, 2});
+  cases.push_back({"answered in another format", "/ogg",
+                   [](RadioServer& s, const char* path) {
+                     RadioServer::Route ogg;
+                     ogg.headers = {"Content-Type: audio/ogg"};
+                     ogg.body = Tone(AudioFormat::kOggVorbis);
+                     s.Serve(path, ogg);
+                   },
+                   BASS_ERROR_FILEFORM, 2});
   // 0.5 + 1 + 2 s of back-off, then the budget is spent.
   BASS_SetConfig(BASS_CONFIG_NET_RECONNECT, 3000);
   for (const Case& c : cases) {

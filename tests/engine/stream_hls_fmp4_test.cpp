@@ -1,0 +1,166 @@
+// HLS with fragmented MP4 (CMAF) segments, as FFmpeg's own HLS muxer writes
+// them (-hls_segment_type fmp4), made at run time and served from the loopback
+// server; and HLS fetches that fail and are tried again.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/engine/stream_fixture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
+
+namespace tw::engine::test {
+namespace {
+
+struct Rendition {
+  std::vector<std::string> lines;  // the media playlist, line by line
+  std::map<std::string, std::string> files;  // init and media segments by name
+};
+
+// A tone as FFmpeg's HLS muxer cuts it into one-second fMP4 segments. Names
+// start with `prefix`, so that two renditions can be served side by side.
+Rendition Fmp4Hls(double hz, int rate, const std::string& prefix) {
+  tw::test::TempFolder folder;
+  const std::string tone = "0.5*sin(2*PI*" + std::to_string(hz) + "*t)";
+  tw::test::ChildProcess ffmpeg(
+      "/usr/bin/ffmpeg",
+      {"-hide_banner", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+       "aevalsrc=" + tone + "|" + tone + ":s=" + std::to_string(rate) + ":d=2.5", "-c:a", "aac",
+       "-b:a", "128k", "-f", "hls", "-hls_time", "1", "-hls_segment_type", "fmp4",
+       "-hls_playlist_type", "vod", "-hls_fmp4_init_filename", prefix + "init.mp4",
+       "-hls_segment_filename", (folder / (prefix + "%d.m4s")).string(),
+       (folder / "list.m3u8").string()},
+      {});
+  Rendition rendition;
+  if (ffmpeg.Wait(std::chrono::seconds(30)) != 0) return rendition;
+  std::istringstream list(folder.Read("list.m3u8"));
+  for (std::string line; std::getline(list, line);) {
+    rendition.lines.push_back(line);
+    std::string name = line;
+    if (line.starts_with("#EXT-X-MAP:URI=\"")) name = line.substr(16, line.find('"', 16) - 16);
+    if (!name.empty() && name[0] != '#') rendition.files[name] = folder.Read(name);
+  }
+  return rendition;
+}
+
+class Fmp4Test : public StreamTest {
+ protected:
+  void Serve(const Rendition& rendition) {
+    for (const auto& [name, bytes] : rendition.files) {
+      server.ServeText("/hls/" + name, name.ends_with(".mp4") ? "video/mp4" : "video/iso.segment",
+                       bytes);
+    }
+  }
+  // The lines of a media playlist between the header tags and the end.
+  static std::vector<std::string> Body(const Rendition& rendition) {
+    std::vector<std::string> body;
+    for (const std::string& line : rendition.lines) {
+      if (line.starts_with("#EXTINF") || line.starts_with("#EXT-X-MAP") ||
+          (!line.empty() && line[0] != '#')) {
+        body.push_back(line);
+      }
+    }
+    return body;
+  }
+  static std::string Playlist(const std::vector<std::string>& body, bool endList) {
+    std::string text = "#EXTM3U\n#EXT-X-VERSION:7\n#EXT-X-TARGETDURATION:1\n";
+    text += "#EXT-X-MEDIA-SEQUENCE:0\n";
+    int part = 0;
+    for (const std::string& line : body) {
+      // Each segment gets a title of its own.
+      text += line.starts_with("#EXTINF") ? "#EXTINF:1.0,Part " + std::to_string(part++) : line;
+      text += "\n";
+    }
+    if (endList) text += "#EXT-X-ENDLIST\n";
+    return text;
+  }
+};
+
+// Catches fMP4 segments refused (error 11 at once, as before), the init
+// segment not put in front, titles lost, a live list that never ends once it
+// stops advancing, and a changed init segment (another rate) that is not read
+// afresh: the second tone must follow the first.
+TEST_F(Fmp4Test, PlaysFragmentedMp4Segments) {
+  const Rendition a = Fmp4Hls(kToneHz, 44100, "a");
+  const Rendition b = Fmp4Hls(1500, 48000, "b");
+  ASSERT_GE(a.files.size(), 3u) << "ffmpeg made no fMP4 HLS";
+  ASSERT_GE(b.files.size(), 3u);
+  Serve(a);
+  Serve(b);
+  std::vector<std::string> both = Body(a);
+  both.push_back("#EXT-X-DISCONTINUITY");
+  for (const std::string& line : Body(b)) both.push_back(line);
+  struct Case {
+    const char* name;
+    std::vector<std::string> body;
+    bool endList;
+    bool second;  // the second rendition follows the first
+  } cases[] = {
+      {"VOD", Body(a), true, false},
+      {"live, until it stops advancing", Body(a), false, false},
+      {"init segment changes", both, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.ServeText("/hls/list.m3u8", "application/vnd.apple.mpegurl",
+                     Playlist(c.body, c.endList));
+    SyncLog& log = NewSyncLog();
+    const HSTREAM stream = Open("/hls/list.m3u8");
+    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    log.WatchAll(stream);
+    ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+    tw::test::ToneMeasure m = WaitForTone(stream);
+    EXPECT_TRUE(IsTone(m, kToneHz)) << m.frequency << " Hz, rms " << m.rms;
+    if (c.second) {
+      m = WaitForTone(stream, 1500, milliseconds(8000));
+      EXPECT_TRUE(IsTone(m, 1500)) << m.frequency << " Hz, rms " << m.rms;
+    }
+    ASSERT_TRUE(log.WaitCount(BASS_SYNC_END, 1, milliseconds(c.second ? 10000 : 8000)));
+    EXPECT_EQ(log.Of(BASS_SYNC_END).front().error, BASS_ERROR_ENDED);
+    std::vector<std::string> titles;
+    for (const auto& entry : log.Of(BASS_SYNC_HLS_SEGMENT)) titles.push_back(entry.extinf);
+    ASSERT_FALSE(titles.empty());
+    const auto parts = std::count_if(c.body.begin(), c.body.end(),
+                                     [](const std::string& l) { return l.starts_with("#EXTINF"); });
+    EXPECT_EQ(titles.back(), "1.0,Part " + std::to_string(parts - 1));
+    BASS_StreamFree(stream);
+  }
+}
+
+// Catches a segment that fails once being skipped (a gap) instead of tried
+// again within the target duration, and a playlist reload that fails once
+// ending a live stream.
+TEST_F(Fmp4Test, FailedFetchesAreTriedAgain) {
+  const Rendition a = Fmp4Hls(kToneHz, 44100, "a");
+  ASSERT_GE(a.files.size(), 3u) << "ffmpeg made no fMP4 HLS";
+  Serve(a);
+  RadioServer::Route flaky;
+  flaky.statusLine = "HTTP/1.1 200 OK";
+  flaky.headers = {"Content-Type: video/iso.segment",
+                   "Content-Length: " + std::to_string(a.files.at("a1.m4s").size())};
+  flaky.body = a.files.at("a1.m4s");
+  flaky.failFirstRequests = 1;
+  server.Serve("/hls/a1.m4s", flaky);
+  server.ServeText("/hls/list.m3u8", "application/vnd.apple.mpegurl", Playlist(Body(a), true));
+  SyncLog& log = NewSyncLog();
+  const HSTREAM stream = Open("/hls/list.m3u8");
+  ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+  log.WatchAll(stream);
+  ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+  ASSERT_TRUE(log.WaitCount(BASS_SYNC_END, 1, milliseconds(8000)));
+  EXPECT_EQ(server.Requests("/hls/a1.m4s"), 2);
+  std::vector<std::string> titles;
+  for (const auto& entry : log.Of(BASS_SYNC_HLS_SEGMENT)) titles.push_back(entry.extinf);
+  EXPECT_THAT(titles, ::testing::Contains("1.0,Part 1"));
+  BASS_StreamFree(stream);
+}
+
+}  // namespace
+}  // namespace tw::engine::test
