@@ -58,8 +58,7 @@ std::size_t ByteQueue::SectionBytesLocked() const {
 }
 
 void ByteQueue::TakeMarksLocked(uint64_t upTo, bool end, std::deque<QueueMark>* reached) {
-  while (!marks_.empty() && !marks_.front().section &&
-         (end || marks_.front().position < upTo)) {
+  while (!marks_.empty() && !marks_.front().section && (end || marks_.front().position < upTo)) {
     markBytes_ -= marks_.front().tag.size() + kMarkOverhead;
     if (reached) reached->push_back(std::move(marks_.front()));
     marks_.pop_front();
@@ -70,9 +69,8 @@ std::size_t ByteQueue::Pop(char* out, std::size_t size, std::deque<QueueMark>* r
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] {
     return aborted_ || finished_ || SectionBytesLocked() > 0 ||
-           std::any_of(marks_.begin(), marks_.end(), [&](const QueueMark& m) {
-             return m.section && m.position == popped_;
-           });
+           std::any_of(marks_.begin(), marks_.end(),
+                       [&](const QueueMark& m) { return m.section && m.position == popped_; });
   });
   if (aborted_) return 0;
   std::size_t n = std::min(size, SectionBytesLocked());

@@ -72,8 +72,8 @@ int FirstNamedAudioStream(const AVFormatContext& format) {
 
 struct Io {
   Stream* stream;
-  int64_t bytes = 0;   // read from the current section
-  bool ended = false;  // the current section's last byte was read
+  int64_t bytes = 0;      // read from the current section
+  bool ended = false;     // the current section's last byte was read
   bool produced = false;  // the current section has given audio
   // Read, not yet decoded up to: FFmpeg reads ahead (probing, buffers), so the
   // marks wait for the first packet at or past them.

@@ -216,8 +216,7 @@ class HlsReader {
   bool Begin(const ResponseHead& head, const HlsSegment& segment) {
     const std::string type = SegmentType(head.contentType, segment);
     const bool mp4 = !segment.map_url.empty();
-    const bool another =
-        mp4 ? newMap_ : !map_.empty() || (segment.discontinuity && type != type_);
+    const bool another = mp4 ? newMap_ : !map_.empty() || (segment.discontinuity && type != type_);
     if (*gotAudio_ && !another) return true;
     if (!*gotAudio_) {
       *gotAudio_ = true;

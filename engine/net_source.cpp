@@ -80,8 +80,8 @@ struct Fetch {
       sniff.append(data);
       // A media type decides at once; generic types need a look at the body.
       const std::string& type = head.contentType;
-      const bool generic = type.empty() || type.starts_with("text/") ||
-                           type.starts_with("application/octet-stream");
+      const bool generic =
+          type.empty() || type.starts_with("text/") || type.starts_with("application/octet-stream");
       if (generic && sniff.size() < kSniffBytes) return true;
       return Decide();
     }
@@ -121,7 +121,8 @@ struct Fetch {
       return false;
     }
     if (auto value = head.Value("icy-metaint")) {
-      if (auto metaint = ParseMetaint(*value)) icySplitter = std::make_unique<IcySplitter>(*metaint);
+      if (auto metaint = ParseMetaint(*value))
+        icySplitter = std::make_unique<IcySplitter>(*metaint);
     }
     if (head.contentType.find("ogg") != std::string::npos || first.starts_with("OggS")) {
       ogg = std::make_unique<OggCommentWatcher>();
@@ -134,13 +135,13 @@ struct Fetch {
   bool Queue(std::string_view data) {
     stream.Status(data.data(), static_cast<DWORD>(data.size()));
     const bool queued =
-        icySplitter ? icySplitter->Feed(
-                          data, [&](std::string_view audio) { return QueueAudio(audio); },
-                          [&](std::string block) {
-                            return stream.PushMark(
-                                {BASS_TAG_META, std::move(block), BASS_SYNC_META});
-                          })
-                    : QueueAudio(data);
+        icySplitter
+            ? icySplitter->Feed(
+                  data, [&](std::string_view audio) { return QueueAudio(audio); },
+                  [&](std::string block) {
+                    return stream.PushMark({BASS_TAG_META, std::move(block), BASS_SYNC_META});
+                  })
+            : QueueAudio(data);
     if (!queued) return false;
     // A second or more of a typical station is queued: read the socket a few
     // times a second rather than for each piece the server sends.
@@ -190,9 +191,9 @@ bool Complete(const Fetch& fetch) {
 // Returns how the stream ends.
 int Reconnect(Stream& stream, Fetch& dropped, int error) {
   using Clock = std::chrono::steady_clock;
-  constexpr std::chrono::milliseconds kBackoff[] = {std::chrono::milliseconds(500),
-                                                    std::chrono::seconds(1), std::chrono::seconds(2),
-                                                    std::chrono::seconds(4), std::chrono::seconds(8)};
+  constexpr std::chrono::milliseconds kBackoff[] = {
+      std::chrono::milliseconds(500), std::chrono::seconds(1), std::chrono::seconds(2),
+      std::chrono::seconds(4), std::chrono::seconds(8)};
   constexpr auto kSteady = std::chrono::seconds(10);
   const std::chrono::milliseconds budget(ConfigNetReconnectMs());
   int last = error == BASS_OK ? BASS_ERROR_ENDED : error;

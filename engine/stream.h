@@ -84,7 +84,7 @@ class Stream {
   std::atomic<bool> freed{false};
   std::atomic<Phase> phase{Phase::kConnecting};
   std::atomic<float> volume{1.0f};
-  std::atomic<bool> decodeFinished{false};  // the decoder wrote its last frame
+  std::atomic<bool> decodeFinished{false};      // the decoder wrote its last frame
   std::atomic<int> endError{BASS_ERROR_ENDED};  // set through EndWith
   // Frames the output needs buffered before it resumes after a stall.
   std::atomic<std::size_t> restartFrames{0};

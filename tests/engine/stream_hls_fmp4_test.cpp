@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,7 +20,7 @@ namespace tw::engine::test {
 namespace {
 
 struct Rendition {
-  std::vector<std::string> lines;  // the media playlist, line by line
+  std::vector<std::string> lines;            // the media playlist, line by line
   std::map<std::string, std::string> files;  // init and media segments by name
 };
 
@@ -31,11 +31,30 @@ Rendition Fmp4Hls(double hz, int rate, const std::string& prefix) {
   const std::string tone = "0.5*sin(2*PI*" + std::to_string(hz) + "*t)";
   tw::test::ChildProcess ffmpeg(
       "/usr/bin/ffmpeg",
-      {"-hide_banner", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-       "aevalsrc=" + tone + "|" + tone + ":s=" + std::to_string(rate) + ":d=2.5", "-c:a", "aac",
-       "-b:a", "128k", "-f", "hls", "-hls_time", "1", "-hls_segment_type", "fmp4",
-       "-hls_playlist_type", "vod", "-hls_fmp4_init_filename", prefix + "init.mp4",
-       "-hls_segment_filename", (folder / (prefix + "%d.m4s")).string(),
+      {"-hide_banner",
+       "-nostdin",
+       "-loglevel",
+       "error",
+       "-f",
+       "lavfi",
+       "-i",
+       "aevalsrc=" + tone + "|" + tone + ":s=" + std::to_string(rate) + ":d=2.5",
+       "-c:a",
+       "aac",
+       "-b:a",
+       "128k",
+       "-f",
+       "hls",
+       "-hls_time",
+       "1",
+       "-hls_segment_type",
+       "fmp4",
+       "-hls_playlist_type",
+       "vod",
+       "-hls_fmp4_init_filename",
+       prefix + "init.mp4",
+       "-hls_segment_filename",
+       (folder / (prefix + "%d.m4s")).string(),
        (folder / "list.m3u8").string()},
       {});
   Rendition rendition;

@@ -110,9 +110,9 @@ TEST_F(ReconnectTest, DroppedStationComesBackAndPlaysOn) {
     EXPECT_FALSE(heard.aAfterB) << "audio from before the drop played after the reconnect";
     // All that was sent before the drop plays (less a cut frame and the 512
     // frames the measure spans), and no more.
-    const double sent = static_cast<double>(first.dropAfterBytes > 0 ? first.dropAfterBytes
-                                                                     : first.body.size()) /
-                        kMp3BytesPerSecond;
+    const double sent =
+        static_cast<double>(first.dropAfterBytes > 0 ? first.dropAfterBytes : first.body.size()) /
+        kMp3BytesPerSecond;
     // (A stall freezes what the measure sees: only without one is this exact.)
     if (c.answerMs == 0) {
       EXPECT_NEAR(heard.lastA - heard.firstA, sent, 0.3);

@@ -26,9 +26,9 @@ struct RadioServer::Connection {
   std::atomic<bool> closing{false};  // Disconnect or the destructor asked it to end
   std::atomic<bool> done{false};     // its thread has finished; ready to join
   // Protected by the server's mutex_.
-  bool open = true;  // shutdown() may be called on fd only while true
+  bool open = true;    // shutdown() may be called on fd only while true
   bool reset = false;  // end with a TCP RST instead of a clean close
-  std::string path;  // set once the request is read
+  std::string path;    // set once the request is read
 };
 
 namespace {

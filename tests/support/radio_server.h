@@ -60,7 +60,7 @@ class RadioServer {
     bool refuse = false;
     // Answer the first this many requests of the path with 503.
     int failFirstRequests = 0;
-    int delayMs = 0;           // wait this long before answering
+    int delayMs = 0;  // wait this long before answering
   };
 
   // Starts listening; throws std::runtime_error when it cannot.
