@@ -199,6 +199,7 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &final) == CURLE_OK && final) {
     result.finalUrl = final;
   }
+  result.resumeRefused = code == CURLE_RANGE_ERROR;
   if (cancel.load()) {
     result.error = BASS_ERROR_HANDLE;
   } else if (transfer.errorStatus) {

@@ -24,6 +24,7 @@ struct HttpResult {
   long status = 0;
   std::string finalUrl;
   int64_t contentLength = -1;  // of the final response's body; -1 when it did not say
+  bool resumeRefused = false;  // asked for the rest of a body, the server sent it all
 };
 
 // "Name: value" -> value, blanks after the colon removed, when the line's name

@@ -68,9 +68,11 @@ struct Fetch {
 
   bool OnHeader(std::string_view line) {
     head.Add(line);
-    // The creator sees each header line as it comes, the status line first.
+    // The creator sees each header line of the first connect as it comes, the
+    // status line first. A reconnect's go to the tags only: a player showing
+    // them would show them over a station that plays on.
     const std::string text(line);
-    if (!line.empty()) stream.Status(text.c_str(), 0);
+    if (!line.empty() && !reconnect) stream.Status(text.c_str(), 0);
     return true;
   }
 
@@ -215,6 +217,8 @@ int Reconnect(Stream& stream, Fetch& dropped, int error) {
     const Clock::time_point connected = Clock::now();
     const HttpResult result = Get(stream, fetch, resume ? static_cast<int64_t>(before) : 0);
     if (stream.freed) return BASS_ERROR_HANDLE;
+    // From the start again it would play twice: the stream ends where it broke.
+    if (result.resumeRefused) return BASS_ERROR_ENDED;
     if (result.error == BASS_OK && fetch.mode == Mode::kUndecided && fetch.bodyBytes > 0) {
       fetch.Decide();
     }

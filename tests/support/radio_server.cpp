@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -413,7 +414,8 @@ bool RadioServer::SendPaced(Connection& connection, const Route& route, std::str
   }
 }
 
-void RadioServer::SendResponse(Connection& connection, const Route& route, bool head) {
+void RadioServer::SendResponse(Connection& connection, const Route& route, bool head,
+                               size_t rangeFrom) {
   if (route.delayMs > 0 && !Wait(connection, milliseconds(route.delayMs))) return;
   if (route.refuse) {
     connection.reset = true;
@@ -427,6 +429,22 @@ void RadioServer::SendResponse(Connection& connection, const Route& route, bool 
   bool whole;
   if (!route.rawResponse.empty()) {
     whole = SendPaced(connection, route, route.rawResponse, false);
+  } else if (route.ranges && rangeFrom > 0 && rangeFrom < route.body.size()) {
+    Route rest = route;
+    rest.statusLine = "HTTP/1.1 206 Partial Content";
+    std::erase_if(rest.headers, [](const std::string& line) {
+      return EqualNoCase(std::string_view(line).substr(0, 15), "Content-Length:");
+    });
+    rest.headers.push_back("Content-Length: " + std::to_string(route.body.size() - rangeFrom));
+    rest.headers.push_back("Content-Range: bytes " + std::to_string(rangeFrom) + "-" +
+                           std::to_string(route.body.size() - 1) + "/" +
+                           std::to_string(route.body.size()));
+    rest.body = route.body.substr(rangeFrom);
+    rest.ranges = false;
+    rest.dropAfterBytes = 0;
+    rest.delayMs = 0;
+    SendResponse(connection, rest, head, 0);
+    return;
   } else {
     std::string header = route.statusLine + "\r\n";
     for (const std::string& line : route.headers) header += line + "\r\n";
@@ -516,7 +534,16 @@ void RadioServer::HandleConnection(const std::shared_ptr<Connection>& connection
       }();
       route = std::shared_ptr<const Route>(&kUnavailable, [](const Route*) {});
     }
-    SendResponse(*connection, *route, method == "HEAD");
+    size_t rangeFrom = 0;
+    for (size_t i = 1; i < lines.size(); ++i) {
+      const std::string_view line = lines[i];
+      const size_t colon = line.find(':');
+      if (colon == std::string_view::npos || !EqualNoCase(Trim(line.substr(0, colon)), "Range"))
+        continue;
+      const std::string_view value = Trim(line.substr(colon + 1));
+      if (value.starts_with("bytes=")) rangeFrom = std::strtoul(value.data() + 6, nullptr, 10);
+    }
+    SendResponse(*connection, *route, method == "HEAD", rangeFrom);
   }
 
   {

@@ -60,6 +60,9 @@ class RadioServer {
     bool refuse = false;
     // Answer the first this many requests of the path with 503.
     int failFirstRequests = 0;
+    // Answer "Range: bytes=N-" with 206 and the body from N on (a file server);
+    // the route's own Content-Length header is then replaced.
+    bool ranges = false;
     int delayMs = 0;  // wait this long before answering
   };
 
@@ -121,7 +124,7 @@ class RadioServer {
   void AcceptLoop();
   void ReapFinished();  // joins connection threads that ended; caller holds no lock
   void HandleConnection(const std::shared_ptr<Connection>& connection);
-  void SendResponse(Connection& connection, const Route& route, bool head);
+  void SendResponse(Connection& connection, const Route& route, bool head, size_t rangeFrom);
   bool SendPaced(Connection& connection, const Route& route, std::string_view payload,
                  bool withMetadata);
   bool Wait(Connection& connection, std::chrono::milliseconds duration);
