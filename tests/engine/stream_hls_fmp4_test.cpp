@@ -181,5 +181,81 @@ TEST_F(Fmp4Test, FailedFetchesAreTriedAgain) {
   BASS_StreamFree(stream);
 }
 
+// Where the top-level box of a type starts in an MP4 file; npos when absent.
+std::size_t BoxAt(const std::string& mp4, std::string_view type) {
+  std::size_t at = 0;
+  while (at + 8 <= mp4.size()) {
+    const auto byte = [&](std::size_t i) { return static_cast<uint32_t>(uint8_t(mp4[at + i])); };
+    const uint32_t size = byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3);
+    if (std::string_view(mp4).substr(at + 4, 4) == type) return at;
+    if (size < 8) break;
+    at += size;
+  }
+  return std::string::npos;
+}
+
+// Catches broken or hostile fMP4 crashing, hanging the caller, growing memory
+// or being reported as success, or keeping the caller waiting long: each is
+// refused at creation with a listed code.
+TEST_F(Fmp4Test, HostileSegmentsAreRefused) {
+  const Rendition a = Fmp4Hls(kToneHz, 44100, "a");
+  ASSERT_GE(a.files.size(), 3u) << "ffmpeg made no fMP4 HLS";
+  const std::vector<std::string> body = Body(a);
+  std::vector<std::string> segments;
+  for (const auto& [name, bytes] : a.files) {
+    if (name.ends_with(".m4s")) segments.push_back(name);
+  }
+  const std::string& init = a.files.at("ainit.mp4");
+  auto withSegments = [&](const std::function<std::string(std::string)>& change) {
+    for (const std::string& name : segments) {
+      server.ServeText("/hls/" + name, "video/iso.segment", change(a.files.at(name)));
+    }
+  };
+  auto sizeWord = [](std::string bytes, uint32_t size) {
+    for (int i = 0; i < 4; ++i) bytes[static_cast<std::size_t>(i)] = char(size >> (24 - 8 * i));
+    return bytes;
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> serve;
+    int error;  // of the creation
+  } cases[] = {
+      {"init segment of 50 MB",
+       [&] { server.ServeText("/hls/ainit.mp4", "video/mp4", init + std::string(50 << 20, 'j')); },
+       BASS_ERROR_LIMIT},
+      {"init segment cut in half",
+       [&] { server.ServeText("/hls/ainit.mp4", "video/mp4", init.substr(0, init.size() / 2)); },
+       BASS_ERROR_FILEFORM},
+      {"map redirected to file://",
+       [&] { server.Redirect("/hls/ainit.mp4", "file:///etc/passwd"); }, BASS_ERROR_PROTOCOL},
+      {"segment box size 2^32-1",
+       [&] { withSegments([&](std::string s) { return sizeWord(s, ~0u); }); }, BASS_ERROR_FILEFORM},
+      {"segment box size 0", [&] { withSegments([&](std::string s) { return sizeWord(s, 0); }); },
+       BASS_ERROR_FILEFORM},
+      {"moof without mdat",
+       [&] {
+         withSegments(
+             [&](std::string s) { return s.substr(0, std::min(s.size(), BoxAt(s, "mdat"))); });
+       },
+       BASS_ERROR_FILEFORM},
+      {"segment cut inside its mdat",
+       [&] { withSegments([&](std::string s) { return s.substr(0, BoxAt(s, "mdat") + 100); }); },
+       BASS_ERROR_FILEFORM},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Serve(a);
+    c.serve();
+    server.ServeText("/hls/list.m3u8", "application/vnd.apple.mpegurl", Playlist(body, true));
+    const Clock::time_point start = Clock::now();
+    const HSTREAM stream = Open("/hls/list.m3u8");
+    const int error = BASS_ErrorGetCode();
+    EXPECT_LT(SecondsSince(start), 10.0);
+    EXPECT_EQ(stream, 0u);
+    EXPECT_EQ(error, c.error);
+    BASS_StreamFree(stream);
+  }
+}
+
 }  // namespace
 }  // namespace tw::engine::test
