@@ -154,8 +154,8 @@ TEST_F(Fmp4Test, PlaysFragmentedMp4Segments) {
 }
 
 // Catches a segment that fails once being skipped (a gap) instead of tried
-// again within the target duration, and a playlist reload that fails once
-// ending a live stream.
+// again within the target duration, and a live list whose reload fails once
+// ending there.
 TEST_F(Fmp4Test, FailedFetchesAreTriedAgain) {
   const Rendition a = Fmp4Hls(kToneHz, 44100, "a");
   ASSERT_GE(a.files.size(), 3u) << "ffmpeg made no fMP4 HLS";
@@ -167,14 +167,26 @@ TEST_F(Fmp4Test, FailedFetchesAreTriedAgain) {
   flaky.body = a.files.at("a1.m4s");
   flaky.failFirstRequests = 1;
   server.Serve("/hls/a1.m4s", flaky);
-  server.ServeText("/hls/list.m3u8", "application/vnd.apple.mpegurl", Playlist(Body(a), true));
+  // Live: it is reloaded, and its next reload fails.
+  RadioServer::Route list;
+  list.statusLine = "HTTP/1.1 200 OK";
+  list.body = Playlist(Body(a), false);
+  list.headers = {"Content-Type: application/vnd.apple.mpegurl",
+                  "Content-Length: " + std::to_string(list.body.size())};
+  server.Serve("/hls/list.m3u8", list);
   SyncLog& log = NewSyncLog();
   const HSTREAM stream = Open("/hls/list.m3u8");
   ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+  list.failFirstRequests = server.Requests("/hls/list.m3u8") + 1;
+  server.Serve("/hls/list.m3u8", list);
   log.WatchAll(stream);
   ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+  // Three target durations after the last new segment the list has ended.
   ASSERT_TRUE(log.WaitCount(BASS_SYNC_END, 1, milliseconds(8000)));
+  EXPECT_EQ(log.Of(BASS_SYNC_END).front().error, BASS_ERROR_ENDED);
   EXPECT_EQ(server.Requests("/hls/a1.m4s"), 2);
+  EXPECT_GT(server.Requests("/hls/list.m3u8"), list.failFirstRequests)
+      << "no reload after a failed one";
   std::vector<std::string> titles;
   for (const auto& entry : log.Of(BASS_SYNC_HLS_SEGMENT)) titles.push_back(entry.extinf);
   EXPECT_THAT(titles, ::testing::Contains("1.0,Part 1"));
