@@ -1,6 +1,6 @@
 // The network thread of a stream: fetches the URL, follows playlists, takes ICY
-// metadata and Ogg comments out as tags, and queues the audio bytes for the
-// decoder.
+// metadata and Ogg comments out as tags, queues the audio bytes for the decoder
+// through the stream's producer side, and reconnects a stream that drops.
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -31,6 +31,8 @@ constexpr std::size_t kSniffBytes = 4096;
 // decoded buffer holds more on top.
 constexpr std::size_t kRestAbove = 16 * 1024;
 constexpr std::chrono::milliseconds kRestFor{250};
+// How long a connection that dropped during creation waits for the decoder to
+// decide on what came before it is reconnected or the creation fails.
 constexpr std::chrono::milliseconds kCreateWait{2000};
 
 // A NUL-separated list ended by an empty string, as the tag types 2 to 4 are.
