@@ -193,6 +193,23 @@ TEST_F(Fmp4Test, FailedFetchesAreTriedAgain) {
   BASS_StreamFree(stream);
 }
 
+// Catches a live list whose #EXT-X-TARGETDURATION is huge never being reloaded
+// (a stream stuck at "buffering" for good).
+TEST_F(Fmp4Test, HugeTargetDurationStillReloads) {
+  const Rendition a = Fmp4Hls(kToneHz, 44100, "a");
+  ASSERT_GE(a.files.size(), 3u) << "ffmpeg made no fMP4 HLS";
+  Serve(a);
+  std::string list = Playlist(Body(a), false);
+  list.replace(list.find("TARGETDURATION:1"), 16, "TARGETDURATION:100000");
+  server.ServeText("/hls/list.m3u8", "application/vnd.apple.mpegurl", list);
+  const HSTREAM stream = Open("/hls/list.m3u8");
+  ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+  ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+  // Reloads come at least every 5 s, whatever the list says.
+  EXPECT_TRUE(server.WaitForRequests("/hls/list.m3u8", 2, milliseconds(7000)));
+  BASS_StreamFree(stream);
+}
+
 // Where the top-level box of a type starts in an MP4 file; npos when absent.
 std::size_t BoxAt(const std::string& mp4, std::string_view type) {
   std::size_t at = 0;

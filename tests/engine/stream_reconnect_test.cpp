@@ -42,8 +42,10 @@ class ReconnectTest : public StreamTest {
 struct Heard {
   double firstA = -1, lastA = -1, firstB = -1;
   bool aAfterB = false;
+  bool stalled = false;  // BASS_ChannelIsActive said so at some poll
 
   void Poll(HSTREAM stream, Clock::time_point start) {
+    stalled = stalled || BASS_ChannelIsActive(stream) == BASS_ACTIVE_STALLED;
     const tw::test::ToneMeasure m = PlayedTone(stream);
     const double t = SecondsSince(start);
     if (IsTone(m, kToneHz)) {
@@ -134,6 +136,7 @@ TEST_F(ReconnectTest, DroppedStationComesBackAndPlaysOn) {
     for (const auto& entry : log.Of(BASS_SYNC_STALL)) stalls.push_back(entry.data);
     if (c.answerMs > 0) {
       EXPECT_THAT(stalls, ::testing::ElementsAre(0u, 1u));
+      EXPECT_TRUE(heard.stalled);
     } else {
       EXPECT_THAT(stalls, ::testing::IsEmpty());
     }
