@@ -42,6 +42,10 @@ int FetchBytes(Stream& stream, const std::string& url, std::size_t cap, std::str
     bytes->append(data);
     return bytes->size() <= cap;
   };
+  // A list or init segment comes whole within the read time-out, however the
+  // server paces it.
+  const auto due = Clock::now() + std::chrono::milliseconds(ConfigNetReadTimeoutMs());
+  handlers.tick = [&] { return Clock::now() > due ? BASS_ERROR_TIMEOUT : BASS_OK; };
   HttpResult result = HttpGet(url, handlers, stream.freed, BASS_ERROR_LIMIT);
   *finalUrl = result.finalUrl.empty() ? url : result.finalUrl;
   return result.error;
@@ -205,6 +209,13 @@ class HlsReader {
       }
       stream_.Status(data.data(), static_cast<DWORD>(data.size()));
       return stream_.PushAudio(data);
+    };
+    // Before the stream has started, a segment trickled in must not keep its
+    // creator waiting for good.
+    const auto due = Clock::now() + std::chrono::milliseconds(ConfigNetReadTimeoutMs());
+    handlers.tick = [&] {
+      if (Clock::now() <= due || stream_.WaitCreated(std::chrono::milliseconds(0))) return BASS_OK;
+      return BASS_ERROR_TIMEOUT;
     };
     HttpResult result = HttpGet(segment.url, handlers, stream_.freed, BASS_ERROR_HANDLE);
     if (result.error != BASS_OK) failure_ = result.error;

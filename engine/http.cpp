@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <mutex>
 
 #include "engine/ascii.h"
@@ -15,9 +16,17 @@ namespace {
 // A server may not send more header bytes than this per response.
 constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 
+using Clock = std::chrono::steady_clock;
+
 struct Transfer {
   const HttpHandlers* handlers;
   const std::atomic<bool>* cancel;
+  Clock::time_point headersDue{};  // of the response being received
+  Clock::duration connectTimeout{};
+  Clock::duration readTimeout{};
+  Clock::time_point lastData{};
+  bool headersComplete = false;
+  int stopError = 0;  // a time limit or the tick stopped the transfer
   std::size_t headerBytes = 0;
   bool stoppedByHandler = false;
   bool headerTooLarge = false;
@@ -42,7 +51,14 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     return 0;
   }
   std::string_view line(data, bytes);
-  if (line.starts_with("HTTP/") || line.starts_with("ICY ")) t->headerBytes = bytes;
+  t->lastData = Clock::now();
+  if (line.starts_with("HTTP/") || line.starts_with("ICY ")) {
+    t->headerBytes = bytes;
+    // A redirect's target gets its own time for its headers.
+    if (t->headersComplete) t->headersDue = t->lastData + t->connectTimeout;
+    t->headersComplete = false;
+  }
+  if (line == "\r\n" || line == "\n") t->headersComplete = true;
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   if (line.starts_with("ICY ") && !IcyStatusOk(line)) {
     t->errorStatus = true;
@@ -59,6 +75,8 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   auto* t = static_cast<Transfer*>(user);
   const std::size_t bytes = size * count;
   t->bodyStarted = true;
+  t->headersComplete = true;
+  t->lastData = Clock::now();
   if (t->cancel->load()) return 0;
   if (t->handlers->body && !t->handlers->body(std::string_view(data, bytes))) {
     t->stoppedByHandler = true;
@@ -68,7 +86,15 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
 }
 
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  return static_cast<Transfer*>(user)->cancel->load() ? 1 : 0;
+  auto* t = static_cast<Transfer*>(user);
+  if (t->cancel->load()) return 1;
+  const Clock::time_point now = Clock::now();
+  if (t->headersComplete ? now - t->lastData > t->readTimeout : now > t->headersDue) {
+    t->stopError = BASS_ERROR_TIMEOUT;
+    return 1;
+  }
+  if (t->handlers->tick) t->stopError = t->handlers->tick();
+  return t->stopError != BASS_OK ? 1 : 0;
 }
 
 int MapCurlError(CURLcode code) {
@@ -148,6 +174,10 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
     return result;
   }
   Transfer transfer{&handlers, &cancel};
+  transfer.connectTimeout = std::chrono::milliseconds(ConfigNetTimeoutMs() + kHeaderGraceMs);
+  transfer.readTimeout = std::chrono::milliseconds(ConfigNetReadTimeoutMs());
+  transfer.lastData = Clock::now();
+  transfer.headersDue = transfer.lastData + transfer.connectTimeout;
   // Shoutcast servers answer "ICY 200 OK"; curl takes it as a status line only
   // when told. (Allowing HTTP/0.9 instead would put the status line in the audio.)
   // Every ICY line is listed, errors too, so that "ICY 404" is an HTTP error
@@ -155,9 +185,6 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   curl_slist* aliases = curl_slist_append(nullptr, "ICY ");
   curl_slist* headers = curl_slist_append(nullptr, "Icy-MetaData: 1");
   const long timeoutMs = static_cast<long>(ConfigNetTimeoutMs());
-  // curl counts this one in whole seconds: rounded up, so it never gives up early.
-  const long readTimeoutS =
-      std::max(1L, (static_cast<long>(ConfigNetReadTimeoutMs()) + 999) / 1000);
   std::optional<std::string> proxy = ConfigNetProxy();
 
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -171,9 +198,6 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-  // A server that stops sending for this long has gone.
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, readTimeoutS);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
   curl_easy_setopt(curl, CURLOPT_PROXY, proxy ? proxy->c_str() : "");
@@ -202,6 +226,8 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   result.resumeRefused = code == CURLE_RANGE_ERROR;
   if (cancel.load()) {
     result.error = BASS_ERROR_HANDLE;
+  } else if (transfer.stopError != BASS_OK) {
+    result.error = transfer.stopError;
   } else if (transfer.errorStatus) {
     result.error = BASS_ERROR_HTTP;
   } else if (transfer.headerTooLarge || (code == CURLE_OUT_OF_MEMORY && !transfer.bodyStarted)) {

@@ -17,7 +17,12 @@ struct HttpHandlers {
   std::function<bool(std::string_view line)> header;
   // Body data of the final response. Returning false stops the transfer.
   std::function<bool(std::string_view data)> body;
+  // Called about once a second and whenever data comes: BASS_OK to go on, or
+  // the error to stop the transfer with (a caller's own time limit).
+  std::function<int()> tick;
 };
+
+inline constexpr long kHeaderGraceMs = 5000;
 
 struct HttpResult {
   int error = 0;  // BASS_OK or a BASS_ERROR_ code
@@ -47,9 +52,12 @@ struct ResponseHead {
 };
 
 // Follows up to 10 redirects, http and https only, certificates checked, asks
-// for ICY metadata. Stops early when *cancel becomes true (error BASS_ERROR_HANDLE)
-// or a handler returns false (error limitError). resumeFrom > 0 asks for the
-// body from that byte on; a server that cannot is an error.
+// for ICY metadata. Every phase is bounded in time: a response's headers must
+// be complete within the connect time-out plus kHeaderGraceMs (however slowly
+// a server trickles them), and once they are, a pause in the data longer than
+// the read time-out ends the transfer (BASS_ERROR_TIMEOUT both). Stops early when *cancel becomes
+// true (error BASS_ERROR_HANDLE) or a handler returns false (error limitError). resumeFrom > 0 asks
+// for the body from that byte on; a server that cannot is an error.
 HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
                    const std::atomic<bool>& cancel, int limitError, int64_t resumeFrom = 0);
 

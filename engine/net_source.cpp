@@ -20,6 +20,8 @@ namespace tw::engine {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // Playlists inside playlists, at most this deep (a playlist naming itself ends here).
 constexpr int kMaxPlaylistDepth = 4;
 // Responses one stream may fetch while it looks for audio among playlist
@@ -67,6 +69,9 @@ struct Fetch {
   uint64_t bodyBytes = 0;      // body bytes received, metadata included
   int64_t contentLength = -1;  // of the whole body, when the first response said
   std::chrono::steady_clock::time_point audioSince;  // when its audio began
+  std::chrono::steady_clock::time_point firstBody;   // when its first body byte came
+  bool started = false;                              // the stream was created meanwhile
+  int limitError = BASS_OK;                          // Tick ended the transfer with it
 
   bool OnHeader(std::string_view line) {
     head.Add(line);
@@ -78,7 +83,25 @@ struct Fetch {
     return true;
   }
 
+  // Until the stream has started, its first playable audio (or the whole
+  // playlist) must come within the read time-out of the first body byte,
+  // however the server paces it: junk that trickles in is refused (11), a
+  // trickle too thin to tell as one that did not come (10).
+  int Tick() {
+    if (reconnect || started || bodyBytes == 0) return BASS_OK;
+    if (mode == Mode::kAudio && stream.WaitCreated(std::chrono::milliseconds(0))) {
+      started = true;
+      return BASS_OK;
+    }
+    if (Clock::now() - firstBody <= std::chrono::milliseconds(ConfigNetReadTimeoutMs())) {
+      return BASS_OK;
+    }
+    limitError = bodyBytes > kSniffBytes ? BASS_ERROR_FILEFORM : BASS_ERROR_TIMEOUT;
+    return limitError;
+  }
+
   bool OnBody(std::string_view data) {
+    if (bodyBytes == 0) firstBody = Clock::now();
     bodyBytes += data.size();
     if (mode == Mode::kUndecided) {
       sniff.append(data);
@@ -176,6 +199,7 @@ HttpResult Get(Stream& stream, Fetch& fetch, int64_t resumeFrom = 0) {
   HttpHandlers handlers;
   handlers.header = [&](std::string_view line) { return fetch.OnHeader(line); };
   handlers.body = [&](std::string_view data) { return fetch.OnBody(data); };
+  handlers.tick = [&] { return fetch.Tick(); };
   HttpResult result = HttpGet(fetch.url, handlers, stream.freed, BASS_ERROR_LIMIT, resumeFrom);
   if (resumeFrom == 0) fetch.contentLength = result.contentLength;
   return result;
@@ -194,7 +218,6 @@ bool Complete(const Fetch& fetch) {
 // does not, so a server that accepts and drops every reconnect gets no storm.
 // Returns how the stream ends.
 int Reconnect(Stream& stream, Fetch& dropped, int error) {
-  using Clock = std::chrono::steady_clock;
   constexpr std::chrono::milliseconds kBackoff[] = {
       std::chrono::milliseconds(500), std::chrono::seconds(1), std::chrono::seconds(2),
       std::chrono::seconds(4), std::chrono::seconds(8)};
@@ -259,6 +282,11 @@ int Play(Stream& stream, const std::string& url, int depth, Walk& walk, bool* go
   if (result.error == BASS_OK && fetch.mode == Mode::kUndecided) {
     // A body shorter than the sniffing window.
     fetch.Decide();
+  }
+  if (fetch.limitError != BASS_OK) {
+    // The stream did not start in time: that is the creation's failure.
+    stream.Settle(fetch.limitError);
+    return fetch.limitError;
   }
   if (fetch.mode == Mode::kAudio) {
     *gotAudio = true;
