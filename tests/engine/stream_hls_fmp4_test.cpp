@@ -5,68 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/engine/stream_fixture.h"
-#include "tests/support/child_process.h"
-#include "tests/support/temp_folder.h"
+#include "tests/support/hls_fmp4.h"
 
 namespace tw::engine::test {
 namespace {
 
-struct Rendition {
-  std::vector<std::string> lines;            // the media playlist, line by line
-  std::map<std::string, std::string> files;  // init and media segments by name
-};
+using Rendition = tw::test::Fmp4Rendition;
 
-// A tone as FFmpeg's HLS muxer cuts it into one-second fMP4 segments. Names
-// start with `prefix`, so that two renditions can be served side by side.
 Rendition Fmp4Hls(double hz, int rate, const std::string& prefix) {
-  tw::test::TempFolder folder;
-  const std::string tone = "0.5*sin(2*PI*" + std::to_string(hz) + "*t)";
-  tw::test::ChildProcess ffmpeg(
-      "/usr/bin/ffmpeg",
-      {"-hide_banner",
-       "-nostdin",
-       "-loglevel",
-       "error",
-       "-f",
-       "lavfi",
-       "-i",
-       "aevalsrc=" + tone + "|" + tone + ":s=" + std::to_string(rate) + ":d=2.5",
-       "-c:a",
-       "aac",
-       "-b:a",
-       "128k",
-       "-f",
-       "hls",
-       "-hls_time",
-       "1",
-       "-hls_segment_type",
-       "fmp4",
-       "-hls_playlist_type",
-       "vod",
-       "-hls_fmp4_init_filename",
-       prefix + "init.mp4",
-       "-hls_segment_filename",
-       (folder / (prefix + "%d.m4s")).string(),
-       (folder / "list.m3u8").string()},
-      {});
-  Rendition rendition;
-  if (ffmpeg.Wait(std::chrono::seconds(30)) != 0) return rendition;
-  std::istringstream list(folder.Read("list.m3u8"));
-  for (std::string line; std::getline(list, line);) {
-    rendition.lines.push_back(line);
-    std::string name = line;
-    if (line.starts_with("#EXT-X-MAP:URI=\"")) name = line.substr(16, line.find('"', 16) - 16);
-    if (!name.empty() && name[0] != '#') rendition.files[name] = folder.Read(name);
-  }
-  return rendition;
+  return tw::test::MakeFmp4Hls(hz, rate, 2.5, prefix);
 }
 
 class Fmp4Test : public StreamTest {
