@@ -39,28 +39,80 @@ void ByteQueue::Rest(std::size_t above, std::chrono::milliseconds upTo) {
   changed_.wait_for(lock, upTo, [&] { return aborted_ || bytes_.size() < above / 2; });
 }
 
+bool ByteQueue::Sleep(std::chrono::milliseconds upTo) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, upTo, [&] { return aborted_; });
+}
+
 void ByteQueue::Finish() {
   std::lock_guard lock(mutex_);
   finished_ = true;
   changed_.notify_all();
 }
 
-std::size_t ByteQueue::Pop(char* out, std::size_t size, std::deque<QueueMark>* reached) {
-  std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return aborted_ || finished_ || !bytes_.empty(); });
-  if (aborted_) return 0;
-  std::size_t n = std::min(size, bytes_.size());
-  std::copy_n(bytes_.begin(), n, out);
-  bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(n));
-  popped_ += n;
-  const bool end = bytes_.empty() && finished_;
-  while (!marks_.empty() && (end || marks_.front().position < popped_)) {
+std::size_t ByteQueue::SectionBytesLocked() const {
+  for (const QueueMark& mark : marks_) {
+    if (mark.section) return std::min<uint64_t>(bytes_.size(), mark.position - popped_);
+  }
+  return bytes_.size();
+}
+
+void ByteQueue::TakeMarksLocked(uint64_t upTo, bool end, std::deque<QueueMark>* reached) {
+  while (!marks_.empty() && !marks_.front().section && (end || marks_.front().position < upTo)) {
     markBytes_ -= marks_.front().tag.size() + kMarkOverhead;
     if (reached) reached->push_back(std::move(marks_.front()));
     marks_.pop_front();
   }
+}
+
+std::size_t ByteQueue::Pop(char* out, std::size_t size, std::deque<QueueMark>* reached) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] {
+    return aborted_ || finished_ || SectionBytesLocked() > 0 ||
+           std::any_of(marks_.begin(), marks_.end(),
+                       [&](const QueueMark& m) { return m.section && m.position == popped_; });
+  });
+  if (aborted_) return 0;
+  std::size_t n = std::min(size, SectionBytesLocked());
+  std::copy_n(bytes_.begin(), n, out);
+  bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(n));
+  popped_ += n;
+  // The end of the section: the queue finished and drained, or a section mark
+  // comes next.
+  const bool end = SectionBytesLocked() == 0 &&
+                   ((bytes_.empty() && finished_) ||
+                    std::any_of(marks_.begin(), marks_.end(), [&](const QueueMark& m) {
+                      return m.section && m.position == popped_;
+                    }));
+  TakeMarksLocked(popped_, end, reached);
   changed_.notify_all();
   return n;
+}
+
+std::optional<QueueMark> ByteQueue::NextSection(std::deque<QueueMark>* reached) {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    if (aborted_) return std::nullopt;
+    // What the consumer left of the current section is dropped, so that the
+    // producer never waits for room behind it.
+    const std::size_t skip = SectionBytesLocked();
+    bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(skip));
+    popped_ += skip;
+    const bool sectionNext = std::any_of(marks_.begin(), marks_.end(), [&](const QueueMark& m) {
+      return m.section && m.position == popped_;
+    });
+    if (skip > 0) changed_.notify_all();
+    if (sectionNext || (finished_ && bytes_.empty())) {
+      TakeMarksLocked(popped_, true, reached);
+      if (marks_.empty()) return std::nullopt;
+      QueueMark section = std::move(marks_.front());
+      marks_.pop_front();
+      markBytes_ -= section.tag.size() + kMarkOverhead;
+      changed_.notify_all();
+      return section;
+    }
+    changed_.wait(lock);
+  }
 }
 
 void ByteQueue::Abort() {

@@ -7,6 +7,10 @@
 // consumer gets each mark with the bytes after it and applies it when it decodes
 // those, so the change comes with the audio around it rather than when the
 // network read it, seconds ahead.
+//
+// A section mark starts a new container: what follows is read by a fresh
+// demuxer (a reconnect's new response, an HLS init segment). Pop never hands
+// out bytes across one; the consumer takes it with NextSection.
 #pragma once
 
 #include <chrono>
@@ -15,6 +19,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +30,11 @@ struct QueueMark {
   std::string tag;
   uint32_t syncType = 0;  // 0: no sync
   uint64_t position = 0;  // set by PushMark: the bytes pushed before it
+  // A section mark: a new container starts here. `tag` is then its format hint
+  // (a content type); tagType and syncType stay 0.
+  bool section = false;
+  // A section that must carry the same audio format as the one before it.
+  bool sameFormat = false;
 };
 
 class ByteQueue {
@@ -42,12 +52,20 @@ class ByteQueue {
   // a socket lets data gather in the kernel meanwhile and then takes it in one
   // read instead of waking for every piece the server sends.
   void Rest(std::size_t above, std::chrono::milliseconds upTo);
+  // Producer: waits up to `upTo`, less when aborted; true when aborted.
+  bool Sleep(std::chrono::milliseconds upTo);
   // Producer: no more bytes will come.
   void Finish();
-  // Consumer: copies up to size bytes, waiting for at least one. 0 at the end
-  // (finished and drained) or when aborted. Marks placed before a byte this call
-  // hands out are appended to *reached, in order; at the end, all that are left.
+  // Consumer: copies up to size bytes of the current section, waiting for at
+  // least one. 0 at the end of the section (a section mark is next, or the
+  // queue is finished and drained) or when aborted. Marks placed before a byte
+  // this call hands out are appended to *reached, in order; at the end of a
+  // section, all that are left before it.
   std::size_t Pop(char* out, std::size_t size, std::deque<QueueMark>* reached);
+  // Consumer: drops what is left of the current section (marks before the next
+  // section still go to *reached) and waits for the next section mark, which it
+  // returns. nullopt once finished without another section, or aborted.
+  std::optional<QueueMark> NextSection(std::deque<QueueMark>* reached);
   // Either side: wakes every waiter; Push and Pop fail from now on.
   void Abort();
 
@@ -60,6 +78,11 @@ class ByteQueue {
 
  private:
   std::size_t UsedLocked() const { return bytes_.size() + markBytes_; }
+  // Bytes of the current section that may be popped now.
+  std::size_t SectionBytesLocked() const;
+  // Hands out the marks placed before byte `upTo` of the stream (with `end`:
+  // all of them), never past a section mark.
+  void TakeMarksLocked(uint64_t upTo, bool end, std::deque<QueueMark>* reached);
   // Room for bytes. Marks alone may fill the queue (Ogg comments with a cover
   // picture); bytes still flow then, or the consumer would wait for bytes and
   // the producer for room.

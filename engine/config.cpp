@@ -28,6 +28,7 @@ struct Config {
   std::atomic<DWORD> net_playlist{0};
   std::atomic<DWORD> net_timeout_ms{10000};
   std::atomic<DWORD> net_read_timeout_ms{20000};
+  std::atomic<DWORD> net_reconnect_ms{30000};
   std::mutex proxy_mutex;
   std::optional<std::string> proxy;  // guarded by proxy_mutex
 };
@@ -45,6 +46,7 @@ DWORD ConfigNetPrebufPercent() { return TheConfig().net_prebuf.load(); }
 DWORD ConfigNetPlaylist() { return TheConfig().net_playlist.load(); }
 DWORD ConfigNetTimeoutMs() { return TheConfig().net_timeout_ms.load(); }
 DWORD ConfigNetReadTimeoutMs() { return TheConfig().net_read_timeout_ms.load(); }
+DWORD ConfigNetReconnectMs() { return TheConfig().net_reconnect_ms.load(); }
 
 std::optional<std::string> ConfigNetProxy() {
   Config& config = TheConfig();
@@ -77,6 +79,9 @@ extern "C" BOOL BASS_SetConfig(DWORD option, DWORD value) {
     case BASS_CONFIG_NET_READTIMEOUT:
       config.net_read_timeout_ms.store(std::clamp<DWORD>(value, 100, 600000));
       return Succeed();
+    case BASS_CONFIG_NET_RECONNECT:
+      config.net_reconnect_ms.store(std::min<DWORD>(value, 3600000));
+      return Succeed();
     default:
       return Fail(BASS_ERROR_ILLPARAM);
   }
@@ -103,6 +108,9 @@ extern "C" DWORD BASS_GetConfig(DWORD option) {
     case BASS_CONFIG_NET_READTIMEOUT:
       SetError(BASS_OK);
       return config.net_read_timeout_ms.load();
+    case BASS_CONFIG_NET_RECONNECT:
+      SetError(BASS_OK);
+      return config.net_reconnect_ms.load();
     default:
       // Also the proxy: it is a text, which a DWORD cannot carry.
       SetError(BASS_ERROR_ILLPARAM);

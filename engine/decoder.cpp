@@ -43,6 +43,8 @@ const char* FormatFor(const std::string& type, const std::string& url) {
   auto has = [&](const char* text) { return type.find(text) != std::string::npos; };
   if (has("audio/mpeg") || has("audio/mp3") || has("audio/x-mpeg")) return "mp3";
   if (has("aac") || has("audio/mp4a-latm")) return "aac";
+  // Fragmented MP4 (HLS segments after an #EXT-X-MAP init segment).
+  if (has("/mp4") || has("m4a")) return "mov";
   if (has("ogg") || has("opus") || has("vorbis")) return "ogg";
   if (has("flac")) return "flac";
   if (has("mp2t")) return "mpegts";
@@ -51,6 +53,7 @@ const char* FormatFor(const std::string& type, const std::string& url) {
   if (url.ends_with(".ogg") || url.ends_with(".opus") || url.ends_with(".oga")) return "ogg";
   if (url.ends_with(".flac")) return "flac";
   if (url.ends_with(".ts")) return "mpegts";
+  if (url.ends_with(".m4s") || url.ends_with(".mp4") || url.ends_with(".m4a")) return "mov";
   return nullptr;
 }
 
@@ -69,7 +72,9 @@ int FirstNamedAudioStream(const AVFormatContext& format) {
 
 struct Io {
   Stream* stream;
-  int64_t bytes = 0;
+  int64_t bytes = 0;      // read from the current section
+  bool ended = false;     // the current section's last byte was read
+  bool produced = false;  // the current section has given audio
   // Read, not yet decoded up to: FFmpeg reads ahead (probing, buffers), so the
   // marks wait for the first packet at or past them.
   std::deque<QueueMark> marks;
@@ -85,8 +90,13 @@ int ReadPacket(void* opaque, uint8_t* buffer, int size) {
     io->stream->Reach(std::move(io->marks.front()));
     io->marks.pop_front();
   }
-  if (n == 0) return AVERROR_EOF;
+  if (n == 0) {
+    io->ended = true;
+    return AVERROR_EOF;
+  }
   io->bytes += static_cast<int64_t>(n);
+  // A demuxer skipping a box that claims gigabytes would read on for good.
+  if (!io->produced && io->bytes > kMaxBytesWithoutAudio) return AVERROR_INVALIDDATA;
   return static_cast<int>(n);
 }
 
@@ -117,17 +127,30 @@ struct ParserCloser {
 
 class Decoder {
  public:
-  explicit Decoder(Stream& stream) : stream_(stream), io_{&stream, 0, {}} {}
+  explicit Decoder(Stream& stream) : stream_(stream), io_{&stream, 0, false, false, {}} {}
 
-  // Returns BASS_OK once the stream has played out, or why it could not start.
+  // Run's result for a section the demuxer could not read to its end.
+  static constexpr int kBrokenSection = -2;
+
+  // Returns BASS_OK once the stream has played out, or why it could not start
+  // (or, after it started, why a later section could not be played).
   int Run() {
-    std::string type;
-    {
-      std::unique_lock lock(stream_.mutex);
-      stream_.changed.wait(lock, [&] { return stream_.headersKnown || stream_.settled; });
-      if (!stream_.headersKnown) return BASS_OK;  // the network side settled it
-      type = stream_.contentType;
+    // No section at all: the network side failed, and settled the stream itself.
+    int error = BASS_ERROR_FILEFORM;
+    while (std::optional<QueueMark> section = stream_.network.NextSection(&io_.marks)) {
+      // Marks left over from the section before take effect now.
+      ReachMarks(-1);
+      if (stream_.freed) return BASS_OK;
+      error = PlaySection(*section);
+      if (error != BASS_OK) return error;
     }
+    ReachMarks(-1);
+    return produced_ ? BASS_OK : error;
+  }
+
+ private:
+  // Opens a demuxer and decoder on the section's bytes. BASS_OK or why not.
+  int Open(const QueueMark& section) {
     auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
     if (!buffer) return BASS_ERROR_MEM;
     avio_.reset(avio_alloc_context(buffer, kIoBufferBytes, 0, &io_, ReadPacket, nullptr, nullptr));
@@ -143,7 +166,7 @@ class Decoder {
     format->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_NOBUFFER;
     format->probesize = 32 * 1024;
     format->max_analyze_duration = 500000;
-    const char* name = FormatFor(type, stream_.url);
+    const char* name = FormatFor(section.tag, stream_.url);
     const AVInputFormat* input = name ? av_find_input_format(name) : nullptr;
     if (avformat_open_input(&format, nullptr, input, nullptr) < 0) return BASS_ERROR_FILEFORM;
     format_.reset(format);
@@ -156,7 +179,13 @@ class Decoder {
       index = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     }
     if (index < 0) return BASS_ERROR_FILEFORM;
+    audioIndex_ = index;
     AVCodecParameters* params = format->streams[index]->codecpar;
+    // A reconnect that answers with another format is another station.
+    if (section.sameFormat && codecId_ != AV_CODEC_ID_NONE && params->codec_id != codecId_) {
+      return BASS_ERROR_FILEFORM;
+    }
+    codecId_ = params->codec_id;
     const AVCodec* codec = avcodec_find_decoder(params->codec_id);
     if (!codec) return BASS_ERROR_FILEFORM;
     codec_.reset(avcodec_alloc_context3(codec));
@@ -165,8 +194,8 @@ class Decoder {
     }
     if (avcodec_open2(codec_.get(), codec, nullptr) < 0) return BASS_ERROR_FILEFORM;
 
-    frame_.reset(av_frame_alloc());
-    packet_.reset(av_packet_alloc());
+    if (!frame_) frame_.reset(av_frame_alloc());
+    if (!packet_) packet_.reset(av_packet_alloc());
     if (!frame_ || !packet_) return BASS_ERROR_MEM;
 
     // The MP3 demuxer reads 1024-byte packets: 64 ms of a 128 kbps station that
@@ -178,33 +207,59 @@ class Decoder {
       if (!parser_ || !parserCodec_) return BASS_ERROR_MEM;
       parserCodec_->codec_id = params->codec_id;
     }
-    uint8_t chunk[kIoBufferBytes + AV_INPUT_BUFFER_PADDING_SIZE] = {};
+    return BASS_OK;
+  }
 
+  // One section, from its open to its last byte: BASS_OK when it played (or the
+  // stream was freed), else why it could not.
+  int PlaySection(const QueueMark& section) {
+    // Each section proves itself afresh: a reconnect may answer with a web page.
+    parser_.reset();
+    parserCodec_.reset();
+    codec_.reset();
+    format_.reset();
+    avio_.reset();
+    goodFrames_ = 0;
+    trusted_ = false;
+    held_.clear();
+    nextHeaderHave_ = -1;
+    io_.produced = false;
+    sectionStart_ = static_cast<int64_t>(section.position);
+    io_.bytes = 0;
+    io_.ended = false;
+
+    if (int error = Open(section); error != BASS_OK) {
+      return produced_ && io_.ended && error == BASS_ERROR_FILEFORM ? BASS_OK : error;
+    }
+    uint8_t chunk[kIoBufferBytes + AV_INPUT_BUFFER_PADDING_SIZE] = {};
     for (;;) {
       if (stream_.freed) return BASS_OK;
       if (parser_) {
         const int got = avio_read_partial(avio_.get(), chunk, kIoBufferBytes);
         if (got <= 0) break;
-        chunkEnd_ = avio_tell(avio_.get());
+        chunkEnd_ = sectionStart_ + avio_tell(avio_.get());
         Parse(chunk, got);
       } else {
-        const int read = av_read_frame(format, packet_.get());
+        const int read = av_read_frame(format_.get(), packet_.get());
         if (read < 0) break;
-        ReachMarks(packet_->pos >= 0 ? packet_->pos : avio_tell(avio_.get()));
-        if (packet_->stream_index == index) {
+        ReachMarks(sectionStart_ + (packet_->pos >= 0 ? packet_->pos : avio_tell(avio_.get())));
+        if (packet_->stream_index == audioIndex_) {
           Decode(packet_.get());
         }
         av_packet_unref(packet_.get());
       }
-      if (!produced_ && io_.bytes > kMaxBytesWithoutAudio) return BASS_ERROR_FILEFORM;
+      if (!io_.produced && io_.bytes > kMaxBytesWithoutAudio) return BASS_ERROR_FILEFORM;
     }
     if (parser_) Parse(nullptr, 0);
     Decode(nullptr);
-    ReachMarks(-1);
-    return produced_ ? BASS_OK : BASS_ERROR_FILEFORM;
+    // A reconnect that the server dropped before it could prove itself is
+    // passed over; the network side decides whether to try again.
+    if (!io_.produced && (!produced_ || !io_.ended)) return BASS_ERROR_FILEFORM;
+    // The demuxer gave up before the section ended (a broken stream): the rest
+    // is not played, and the stream ends here rather than stalling for good.
+    return io_.ended ? BASS_OK : kBrokenSection;
   }
 
- private:
   // Applies the marks placed before byte `position` of the stream (-1: all),
   // just before the audio from there is decoded into the ring, which is at most
   // the ring's length ahead of what is heard.
@@ -363,6 +418,7 @@ class Decoder {
       if (n > 0) {
         stream_.lastWriteNanos.store(SteadyNanos(), std::memory_order_release);
       }
+      if (n > 0) io_.produced = true;
       if (n > 0 && !produced_) {
         produced_ = true;
         stream_.Settle(BASS_OK);
@@ -393,7 +449,10 @@ class Decoder {
   std::unique_ptr<AVPacket, PacketCloser> packet_;
   std::unique_ptr<AVCodecParserContext, ParserCloser> parser_;  // raw MP3 only
   std::unique_ptr<AVCodecContext, CodecCloser> parserCodec_;    // what the parser learns
-  int64_t chunkEnd_ = 0;  // stream position after the bytes being parsed
+  int64_t chunkEnd_ = 0;      // stream position after the bytes being parsed
+  int64_t sectionStart_ = 0;  // stream position where the current section began
+  int audioIndex_ = -1;
+  AVCodecID codecId_ = AV_CODEC_ID_NONE;  // of the last section opened
   int rate_ = 0;
   int sampleFormat_ = -1;
   AVChannelLayout layout_{};
@@ -426,9 +485,13 @@ void RunDecoder(std::shared_ptr<Stream> stream) {
     Decoder decoder(*stream);
     error = decoder.Run();
   }
-  // Stops the network side too when decoding failed.
-  if (error != BASS_OK) stream->network.Abort();
+  // Nobody reads the network queue from here on: the network side stops too.
+  // A section that could not be played ends a stream that had started with
+  // that section's error; a broken one as a stream the server closed.
+  if (error == Decoder::kBrokenSection) error = BASS_ERROR_ENDED;
   stream->Settle(error);
+  stream->EndWith(error == BASS_OK ? BASS_ERROR_ENDED : error);
+  stream->network.Abort();
   stream->decodeFinished = true;
 }
 

@@ -50,6 +50,9 @@ typedef DWORD HPLUGIN;
 #define BASS_CONFIG_NET_PLAYLIST 21      // 0: playlists are not followed; 1: they are
 #define BASS_CONFIG_NET_TIMEOUT 100      // connect time-out, milliseconds (default 10000)
 #define BASS_CONFIG_NET_READTIMEOUT 101  // give up after this long without data (default 20000)
+// How long a live stream that lost its connection tries to reconnect, in
+// milliseconds from the drop (default 30000; 0: never).
+#define BASS_CONFIG_NET_RECONNECT 102
 
 // BASS_Init flags.
 #define BASS_DEVICE_3D 4

@@ -166,6 +166,10 @@ class HlsReader {
       playlist_.end_list = true;
     } else if (line == "#EXT-X-DISCONTINUITY") {
       pending_discontinuity_ = true;
+    } else if (auto map = after("#EXT-X-MAP:")) {
+      // Applies to every later segment, until the next one.
+      auto uri = FindAttribute(*map, "URI");
+      map_ = uri ? CleanEntryUrl(base_, *uri) : std::string();
     } else if (auto key = after("#EXT-X-KEY:")) {
       // A key tag without a readable METHOD counts as encryption: feeding
       // ciphertext to the decoder is worse than refusing the segment.
@@ -206,6 +210,7 @@ class HlsReader {
     segment.duration = pending_duration_;
     segment.discontinuity = pending_discontinuity_;
     segment.encrypted = encrypted_;
+    segment.map_url = map_;
     pending_extinf_.clear();
     pending_duration_ = 0;
     pending_discontinuity_ = false;
@@ -224,6 +229,7 @@ class HlsReader {
   double pending_duration_ = 0;
   bool pending_discontinuity_ = false;
   bool encrypted_ = false;  // the last #EXT-X-KEY applies to all later segments
+  std::string map_;         // the last #EXT-X-MAP, likewise
 };
 
 }  // namespace

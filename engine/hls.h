@@ -14,7 +14,7 @@ namespace tw::engine {
 
 // A live radio playlist holds a few segments and a day-long archive under
 // 10,000; beyond that the oldest are dropped, since playback starts near the
-// end. Worst-case memory is about kMaxHlsSegments * (kMaxUrlLength +
+// end. Worst-case memory is about kMaxHlsSegments * (2 * kMaxUrlLength +
 // kMaxHlsExtinfLength), whatever the input.
 inline constexpr std::size_t kMaxHlsSegments = 2000;
 // Variants and audio renditions past this many are ignored (first ones kept).
@@ -47,6 +47,9 @@ struct HlsSegment {
   std::uint64_t sequence = 0;  // media sequence number
   bool discontinuity = false;  // #EXT-X-DISCONTINUITY before it: the format may change
   bool encrypted = false;      // an #EXT-X-KEY other than METHOD=NONE applies
+  // The #EXT-X-MAP init segment that applies (absolute): fragmented MP4
+  // segments need it in front. "" when none applies, or its URI was unusable.
+  std::string map_url{};
 };
 
 struct HlsPlaylist {

@@ -1,10 +1,11 @@
 // HLS on the network thread: the media playlist is read and re-read while live,
 // and its segments are fetched one after the other into the decoder's queue, so
-// the decoder sees one continuous MPEG-TS or ADTS stream.
+// the decoder sees one continuous MPEG-TS, ADTS or fragmented MP4 stream (a new
+// section of it whenever the init segment changes).
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "engine/ascii.h"
 #include "engine/hls.h"
@@ -18,44 +19,65 @@ namespace tw::engine {
 namespace {
 
 using ascii::Lowered;
+using Clock = std::chrono::steady_clock;
 
-// Reloads of a live playlist that bring nothing new before the stream counts as
-// ended, and segment failures in a row before it counts as broken.
-constexpr int kMaxIdleReloads = 6;
+// Segments that failed in a row (each after its retries) before the stream
+// counts as broken.
 constexpr int kMaxSegmentFailures = 3;
+// A live list is reloaded about every half target duration, and never less
+// often than this, whatever the list says (a hostile #EXT-X-TARGETDURATION
+// would otherwise stall the stream for good).
+constexpr double kMaxTargetSeconds = 10;
+// A failed fetch is tried again this soon, within the target duration.
+constexpr auto kRetryAfter = std::chrono::milliseconds(500);
+// An init segment holds a few boxes of codec set-up; more is not one.
+constexpr std::size_t kMaxInitBytes = 1024 * 1024;
 
-// Reads a whole (small) text resource.
-int FetchText(Stream& stream, const std::string& url, std::string* text, std::string* finalUrl) {
-  text->clear();
+// Reads a whole (small) resource.
+int FetchBytes(Stream& stream, const std::string& url, std::size_t cap, std::string* bytes,
+               std::string* finalUrl) {
+  bytes->clear();
   HttpHandlers handlers;
   handlers.body = [&](std::string_view data) {
-    text->append(data);
-    return text->size() <= kMaxPlaylistBytes;
+    bytes->append(data);
+    return bytes->size() <= cap;
   };
+  // A list or init segment comes whole within the read time-out, however the
+  // server paces it.
+  const auto due = Clock::now() + std::chrono::milliseconds(ConfigNetReadTimeoutMs());
+  handlers.tick = [&] { return Clock::now() > due ? BASS_ERROR_TIMEOUT : BASS_OK; };
   HttpResult result = HttpGet(url, handlers, stream.freed, BASS_ERROR_LIMIT);
   *finalUrl = result.finalUrl.empty() ? url : result.finalUrl;
   return result.error;
 }
 
-// Waits, waking early when the stream is freed.
-void Pause(Stream& stream, double seconds) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!stream.freed && std::chrono::steady_clock::now() < until) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+// Waits; false when the stream was freed (or its decoder ended) meanwhile.
+bool Pause(Stream& stream, double seconds) {
+  return !stream.network.Sleep(std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000)));
+}
+
+// The target duration the reader times itself by.
+double TargetSeconds(const HlsPlaylist& playlist) {
+  const double target = playlist.target_duration > 0 ? playlist.target_duration : 2;
+  return std::clamp(target, 1.0, kMaxTargetSeconds);
 }
 
 // A container type the decoder understands, from the response or the URL.
-std::string SegmentType(const std::string& contentType, const std::string& url) {
+std::string SegmentType(const std::string& contentType, const HlsSegment& segment) {
+  // Whatever the server calls them, segments after an init segment are MP4.
+  if (!segment.map_url.empty()) return "audio/mp4";
   const std::string type = Lowered(contentType);
   if (type.find("mp2t") != std::string::npos || type.find("aac") != std::string::npos ||
-      type.find("mpeg") != std::string::npos) {
+      type.find("mpeg") != std::string::npos || type.find("mp4") != std::string::npos) {
     return type;
   }
-  std::string path = Lowered(url.substr(0, url.find('?')));
+  std::string path = Lowered(segment.url.substr(0, segment.url.find('?')));
   if (path.ends_with(".ts")) return "video/mp2t";
   if (path.ends_with(".aac")) return "audio/aac";
   if (path.ends_with(".mp3")) return "audio/mpeg";
+  if (path.ends_with(".m4s") || path.ends_with(".mp4") || path.ends_with(".m4a")) {
+    return "audio/mp4";
+  }
   return type;
 }
 
@@ -79,7 +101,10 @@ class HlsReader {
         }
       }
       std::string finalUrl;
-      if (int error = FetchText(stream_, url, &text, &finalUrl); error != BASS_OK) return error;
+      if (int error = FetchBytes(stream_, url, kMaxPlaylistBytes, &text, &finalUrl);
+          error != BASS_OK) {
+        return error;
+      }
       url = finalUrl;
       playlist = ParseHls(text, url);
       if (!playlist || playlist->is_master) return BASS_ERROR_FILEFORM;
@@ -90,107 +115,138 @@ class HlsReader {
  private:
   int PlayMedia(HlsPlaylist playlist, std::string url) {
     std::optional<uint64_t> next;
-    int idle = 0;
     int failures = 0;
+    int reloadError = BASS_OK;  // of the last reload, while reloads fail
+    Clock::time_point advanced = Clock::now();
     // A live playlist that lists nothing to play keeps the creator waiting no
     // longer than a server that sends nothing would.
-    const auto giveUp =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(ConfigNetReadTimeoutMs());
+    const auto giveUp = Clock::now() + std::chrono::milliseconds(ConfigNetReadTimeoutMs());
     for (;;) {
       if (stream_.freed) return BASS_ERROR_HANDLE;
       if (!next && !playlist.segments.empty()) {
         next = playlist.segments[HlsStartIndex(playlist)].sequence;
       }
+      const double target = TargetSeconds(playlist);
       bool progressed = false;
       for (const HlsSegment& segment : playlist.segments) {
         if (!next || segment.sequence < *next) continue;
         next = segment.sequence + 1;
         progressed = true;
         if (segment.encrypted) continue;  // no keys: such segments are skipped
-        if (int error = PlaySegment(segment); error != BASS_OK) {
+        if (int error = PlaySegment(segment, target); error != BASS_OK) {
           if (error == BASS_ERROR_HANDLE) return error;
+          // Skipped; the stream goes on unless segments keep failing.
           if (++failures >= kMaxSegmentFailures) return error;
         } else {
           failures = 0;
         }
       }
+      if (progressed) advanced = Clock::now();
       if (playlist.end_list) {
         if (!*gotAudio_) return playlist.segments.empty() ? BASS_ERROR_FILEFORM : failure_;
         return BASS_ERROR_ENDED;
       }
-      idle = progressed ? 0 : idle + 1;
-      if (idle > kMaxIdleReloads) return *gotAudio_ ? BASS_ERROR_ENDED : BASS_ERROR_TIMEOUT;
-      if (!*gotAudio_ && std::chrono::steady_clock::now() >= giveUp) {
+      // A live list that stopped advancing (or could not be read) for three
+      // target durations has ended.
+      if (Clock::now() - advanced > std::chrono::duration<double>(3 * target)) {
+        if (!*gotAudio_) return reloadError != BASS_OK ? reloadError : BASS_ERROR_TIMEOUT;
+        return reloadError == BASS_OK || reloadError == BASS_ERROR_HTTP ? BASS_ERROR_ENDED
+                                                                        : reloadError;
+      }
+      if (!*gotAudio_ && Clock::now() >= giveUp) {
         // failure_ still FILEFORM: no segment was even tried.
         return failure_ == BASS_ERROR_FILEFORM ? BASS_ERROR_TIMEOUT : failure_;
       }
       // A live playlist gains a segment about every target duration.
-      const double wait = playlist.target_duration > 0 ? playlist.target_duration : 2;
-      Pause(stream_, progressed ? wait / 2 : wait / 2 + 0.5);
+      if (!Pause(stream_, target / 2)) return BASS_ERROR_HANDLE;
       std::string text, finalUrl;
-      if (int error = FetchText(stream_, url, &text, &finalUrl); error != BASS_OK) {
-        if (error == BASS_ERROR_HANDLE || ++failures >= kMaxSegmentFailures) return error;
-        continue;
-      }
+      reloadError = FetchBytes(stream_, url, kMaxPlaylistBytes, &text, &finalUrl);
+      if (reloadError == BASS_ERROR_HANDLE) return reloadError;
+      if (reloadError != BASS_OK) continue;  // tried again until the list counts as ended
       std::optional<HlsPlaylist> reloaded = ParseHls(text, finalUrl);
       if (!reloaded || reloaded->is_master) return BASS_ERROR_FILEFORM;
       playlist = std::move(*reloaded);
     }
   }
 
-  int PlaySegment(const HlsSegment& segment) {
-    std::vector<std::string> headers;
-    bool started = false;
-    std::string type;
+  // A segment, tried again within the target duration while it fails before
+  // any of it was queued (a segment cut short is not fetched twice: its start
+  // would play twice).
+  int PlaySegment(const HlsSegment& segment, double target) {
+    const auto deadline = Clock::now() + std::chrono::duration<double>(target);
+    for (;;) {
+      bool queued = false;
+      const int error = FetchSegment(segment, &queued);
+      if (error == BASS_OK || error == BASS_ERROR_HANDLE || queued) return error;
+      if (Clock::now() + kRetryAfter >= deadline) return error;
+      if (stream_.network.Sleep(kRetryAfter)) return BASS_ERROR_HANDLE;
+    }
+  }
+
+  int FetchSegment(const HlsSegment& segment, bool* queued) {
+    if (!segment.map_url.empty() && segment.map_url != map_) {
+      std::string init, finalUrl;
+      const int error = FetchBytes(stream_, segment.map_url, kMaxInitBytes, &init, &finalUrl);
+      if (error != BASS_OK) return failure_ = error;
+      map_ = segment.map_url;
+      init_ = std::move(init);
+      newMap_ = true;
+    }
+    ResponseHead head;
     HttpHandlers handlers;
     handlers.header = [&](std::string_view line) {
-      if (line.starts_with("HTTP/")) headers.clear();
-      if (!line.empty()) headers.emplace_back(line);
-      if (line.size() > 13 && Lowered(std::string(line.substr(0, 13))) == "content-type:") {
-        type = std::string(line.substr(13));
-        while (!type.empty() && type.front() == ' ') type.erase(0, 1);
-      }
+      head.Add(line);
       return true;
     };
     handlers.body = [&](std::string_view data) {
-      if (!started) {
-        started = true;
-        Begin(headers, SegmentType(type, segment.url));
+      if (!*queued) {
+        *queued = true;
+        if (!Begin(head, segment)) return false;
         // The segment's title and sync come when its audio is decoded.
-        if (!stream_.network.PushMark(
-                {BASS_TAG_HLS_EXTINF, segment.extinf, BASS_SYNC_HLS_SEGMENT})) {
+        if (!stream_.PushMark({BASS_TAG_HLS_EXTINF, segment.extinf, BASS_SYNC_HLS_SEGMENT})) {
           return false;
         }
       }
       stream_.Status(data.data(), static_cast<DWORD>(data.size()));
-      return stream_.network.Push(data);
+      return stream_.PushAudio(data);
+    };
+    // Before the stream has started, a segment trickled in must not keep its
+    // creator waiting for good.
+    const auto due = Clock::now() + std::chrono::milliseconds(ConfigNetReadTimeoutMs());
+    handlers.tick = [&] {
+      if (Clock::now() <= due || stream_.WaitCreated(std::chrono::milliseconds(0))) return BASS_OK;
+      return BASS_ERROR_TIMEOUT;
     };
     HttpResult result = HttpGet(segment.url, handlers, stream_.freed, BASS_ERROR_HANDLE);
     if (result.error != BASS_OK) failure_ = result.error;
     return result.error;
   }
 
-  // The first segment tells the decoder what it is reading.
-  void Begin(const std::vector<std::string>& headers, const std::string& type) {
-    if (*gotAudio_) return;
-    *gotAudio_ = true;
-    std::string list;
-    for (const std::string& header : headers) {
-      list.append(header);
-      list.push_back('\0');
+  // The first segment tells the decoder what it is reading, and so does each
+  // one after a new init segment or a discontinuity to another container.
+  bool Begin(const ResponseHead& head, const HlsSegment& segment) {
+    const std::string type = SegmentType(head.contentType, segment);
+    const bool mp4 = !segment.map_url.empty();
+    const bool another = mp4 ? newMap_ : !map_.empty() || (segment.discontinuity && type != type_);
+    if (*gotAudio_ && !another) return true;
+    if (!*gotAudio_) {
+      *gotAudio_ = true;
+      stream_.SetTag(BASS_TAG_HTTP, head.TagList());
     }
-    stream_.SetTag(BASS_TAG_HTTP, std::move(list));
-    {
-      std::lock_guard lock(stream_.mutex);
-      stream_.contentType = type;
-      stream_.headersKnown = true;
-    }
-    stream_.changed.notify_all();
+    if (!mp4) map_.clear();
+    type_ = type;
+    newMap_ = false;
+    if (!stream_.BeginAudio(type)) return false;
+    return !mp4 || stream_.PushAudio(init_);
   }
 
   Stream& stream_;
   bool* gotAudio_;
   int failure_ = BASS_ERROR_FILEFORM;
+  std::string type_;  // the container of the current section
+  std::string map_;   // the init segment in front of the current section, if any
+  std::string init_;  // its bytes
+  bool newMap_ = false;
 };
 
 }  // namespace

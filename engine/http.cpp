@@ -2,8 +2,10 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <mutex>
 
+#include "engine/ascii.h"
 #include "engine/engine.h"
 #include "engine/internal.h"
 
@@ -14,9 +16,17 @@ namespace {
 // A server may not send more header bytes than this per response.
 constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 
+using Clock = std::chrono::steady_clock;
+
 struct Transfer {
   const HttpHandlers* handlers;
   const std::atomic<bool>* cancel;
+  Clock::time_point headersDue{};  // of the response being received
+  Clock::duration connectTimeout{};
+  Clock::duration readTimeout{};
+  Clock::time_point lastData{};
+  bool headersComplete = false;
+  int stopError = 0;  // a time limit or the tick stopped the transfer
   std::size_t headerBytes = 0;
   bool stoppedByHandler = false;
   bool headerTooLarge = false;
@@ -41,7 +51,14 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     return 0;
   }
   std::string_view line(data, bytes);
-  if (line.starts_with("HTTP/") || line.starts_with("ICY ")) t->headerBytes = bytes;
+  t->lastData = Clock::now();
+  if (line.starts_with("HTTP/") || line.starts_with("ICY ")) {
+    t->headerBytes = bytes;
+    // A redirect's target gets its own time for its headers.
+    if (t->headersComplete) t->headersDue = t->lastData + t->connectTimeout;
+    t->headersComplete = false;
+  }
+  if (line == "\r\n" || line == "\n") t->headersComplete = true;
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   if (line.starts_with("ICY ") && !IcyStatusOk(line)) {
     t->errorStatus = true;
@@ -58,6 +75,8 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   auto* t = static_cast<Transfer*>(user);
   const std::size_t bytes = size * count;
   t->bodyStarted = true;
+  t->headersComplete = true;
+  t->lastData = Clock::now();
   if (t->cancel->load()) return 0;
   if (t->handlers->body && !t->handlers->body(std::string_view(data, bytes))) {
     t->stoppedByHandler = true;
@@ -67,7 +86,15 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
 }
 
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  return static_cast<Transfer*>(user)->cancel->load() ? 1 : 0;
+  auto* t = static_cast<Transfer*>(user);
+  if (t->cancel->load()) return 1;
+  const Clock::time_point now = Clock::now();
+  if (t->headersComplete ? now - t->lastData > t->readTimeout : now > t->headersDue) {
+    t->stopError = BASS_ERROR_TIMEOUT;
+    return 1;
+  }
+  if (t->handlers->tick) t->stopError = t->handlers->tick();
+  return t->stopError != BASS_OK ? 1 : 0;
 }
 
 int MapCurlError(CURLcode code) {
@@ -100,14 +127,46 @@ int MapCurlError(CURLcode code) {
 
 }  // namespace
 
-void EnsureCurl() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
+  if (line.size() <= name.size() || line[name.size()] != ':') return std::nullopt;
+  if (!ascii::EqualsNoCase(line.substr(0, name.size()), name)) return std::nullopt;
+  std::string_view value = line.substr(name.size() + 1);
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  return value;
+}
+
+void ResponseHead::Add(std::string_view line) {
+  if (line.starts_with("HTTP/") || line.starts_with("ICY ")) {
+    lines.clear();
+    icy = line.starts_with("ICY ");
+    contentType.clear();
+  }
+  if (line.empty()) return;
+  lines.emplace_back(line);
+  if (auto value = HeaderValue(line, "content-type")) contentType = ascii::Lowered(*value);
+}
+
+std::optional<std::string_view> ResponseHead::Value(std::string_view name) const {
+  for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+    if (auto value = HeaderValue(*it, name)) return value;
+  }
+  return std::nullopt;
+}
+
+std::string ResponseHead::TagList() const {
+  std::string list;
+  for (const std::string& line : lines) {
+    list.append(line);
+    list.push_back('\0');
+  }
+  return list;  // c_str() adds the final NUL: the empty string that ends the list
 }
 
 HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
-                   const std::atomic<bool>& cancel, int limitError) {
-  EnsureCurl();
+                   const std::atomic<bool>& cancel, int limitError, int64_t resumeFrom) {
+  // Process-wide libcurl set-up, once.
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   HttpResult result;
   CURL* curl = curl_easy_init();
   if (!curl) {
@@ -115,6 +174,10 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
     return result;
   }
   Transfer transfer{&handlers, &cancel};
+  transfer.connectTimeout = std::chrono::milliseconds(ConfigNetTimeoutMs() + kHeaderGraceMs);
+  transfer.readTimeout = std::chrono::milliseconds(ConfigNetReadTimeoutMs());
+  transfer.lastData = Clock::now();
+  transfer.headersDue = transfer.lastData + transfer.connectTimeout;
   // Shoutcast servers answer "ICY 200 OK"; curl takes it as a status line only
   // when told. (Allowing HTTP/0.9 instead would put the status line in the audio.)
   // Every ICY line is listed, errors too, so that "ICY 404" is an HTTP error
@@ -122,9 +185,6 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   curl_slist* aliases = curl_slist_append(nullptr, "ICY ");
   curl_slist* headers = curl_slist_append(nullptr, "Icy-MetaData: 1");
   const long timeoutMs = static_cast<long>(ConfigNetTimeoutMs());
-  // curl counts this one in whole seconds: rounded up, so it never gives up early.
-  const long readTimeoutS =
-      std::max(1L, (static_cast<long>(ConfigNetReadTimeoutMs()) + 999) / 1000);
   std::optional<std::string> proxy = ConfigNetProxy();
 
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -138,9 +198,6 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-  // A server that stops sending for this long has gone.
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, readTimeoutS);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
   curl_easy_setopt(curl, CURLOPT_PROXY, proxy ? proxy->c_str() : "");
@@ -152,21 +209,25 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 16384L);
+  if (resumeFrom > 0) curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE, curl_off_t{resumeFrom});
 
   const CURLcode code = curl_easy_perform(curl);
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   result.status = status;
-  char* type = nullptr;
-  if (curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) {
-    result.contentType = type;
+  curl_off_t length = -1;
+  if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK) {
+    result.contentLength = length;
   }
   char* final = nullptr;
   if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &final) == CURLE_OK && final) {
     result.finalUrl = final;
   }
+  result.resumeRefused = code == CURLE_RANGE_ERROR;
   if (cancel.load()) {
     result.error = BASS_ERROR_HANDLE;
+  } else if (transfer.stopError != BASS_OK) {
+    result.error = transfer.stopError;
   } else if (transfer.errorStatus) {
     result.error = BASS_ERROR_HTTP;
   } else if (transfer.headerTooLarge || (code == CURLE_OUT_OF_MEMORY && !transfer.bodyStarted)) {

@@ -21,18 +21,30 @@ std::optional<std::size_t> ParseMetaint(std::string_view header_value) {
 }
 
 void IcySplitter::Feed(std::string_view in, std::string* audio, std::vector<std::string>* blocks) {
-  if (metaint_ == 0) {
-    audio->append(in);
-    return;
-  }
+  Feed(
+      in,
+      [audio](std::string_view bytes) {
+        audio->append(bytes);
+        return true;
+      },
+      [blocks](std::string block) {
+        blocks->push_back(std::move(block));
+        return true;
+      });
+}
+
+bool IcySplitter::Feed(std::string_view in, const std::function<bool(std::string_view)>& onAudio,
+                       const std::function<bool(std::string)>& onBlock) {
+  if (metaint_ == 0) return onAudio(in);
   while (!in.empty()) {
     switch (part_) {
       case Part::kAudio: {
         std::size_t n = std::min(audio_left_, in.size());
-        audio->append(in.substr(0, n));
+        const std::string_view bytes = in.substr(0, n);
         in.remove_prefix(n);
         audio_left_ -= n;
         if (audio_left_ == 0) part_ = Part::kLength;
+        if (!onAudio(bytes)) return false;
         break;
       }
       case Part::kLength: {
@@ -49,18 +61,20 @@ void IcySplitter::Feed(std::string_view in, std::string* audio, std::vector<std:
         in.remove_prefix(n);
         block_left_ -= n;
         if (block_left_ == 0) {
-          std::size_t used = block_.find_last_not_of('\0');
-          if (used != std::string::npos) {
-            block_.resize(used + 1);
-            blocks->push_back(std::move(block_));
-          }
-          block_ = std::string();
           part_ = Part::kAudio;
+          std::size_t used = block_.find_last_not_of('\0');
+          std::string block = std::move(block_);
+          block_ = std::string();
+          if (used != std::string::npos) {
+            block.resize(used + 1);
+            if (!onBlock(std::move(block))) return false;
+          }
         }
         break;
       }
     }
   }
+  return true;
 }
 
 }  // namespace tw::engine

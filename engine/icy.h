@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,12 @@ class IcySplitter {
   // of 0, or a block that is nothing but padding, adds no block. A block whose
   // bytes have not all arrived yet waits for the next call.
   void Feed(std::string_view in, std::string* audio, std::vector<std::string>* blocks);
+
+  // The same in stream order: onAudio gets each run of audio bytes and onBlock
+  // each completed block, as they occur in `in`. A callback that returns false
+  // stops the feed where it is, and Feed returns false.
+  bool Feed(std::string_view in, const std::function<bool(std::string_view audio)>& onAudio,
+            const std::function<bool(std::string block)>& onBlock);
 
   std::size_t metaint() const { return metaint_; }
 

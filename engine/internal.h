@@ -39,11 +39,14 @@ inline int64_t SteadyNanos() {
 // --- Configuration (config.cpp) --------------------------------------------------
 // Readable from any thread; values are already clamped to their valid ranges.
 DWORD ConfigBufferMs();
+// Float DSP and the pre-buffer change nothing here (the mix is float anyway, and
+// a stream starts as soon as it can); kept readable for the option tests.
 bool ConfigFloatDsp();
 DWORD ConfigNetPrebufPercent();
 DWORD ConfigNetPlaylist();
 DWORD ConfigNetTimeoutMs();
 DWORD ConfigNetReadTimeoutMs();
+DWORD ConfigNetReconnectMs();
 std::optional<std::string> ConfigNetProxy();  // nullopt: connect directly
 
 // --- SDL's audio subsystem (sdl_audio.cpp) ---------------------------------------

@@ -51,7 +51,6 @@ void Mixer::Render(float* out, std::size_t frames) {
       }
     }
   }
-  history_.Append(out, frames);
   frames_rendered_.fetch_add(frames, std::memory_order_relaxed);
 }
 
@@ -88,6 +87,13 @@ void Mixer::MixStream(Stream& stream, float* out, std::size_t frames) {
     // Resume once enough is buffered to ride out the next hiccup, or when the
     // rest of the stream is all there is.
     if (stream.pcm.available() < stream.restartFrames.load() && !finished) return;
+    if (finished && stream.pcm.available() < static_cast<std::size_t>(freq_) / 10) {
+      // Nothing came back (a reconnect gave up), bar the decoder's last frame
+      // or two: the end, without a resume first.
+      stream.phase.store(Phase::kEnded, std::memory_order_release);
+      stream.PostFromAudio(kEventEnd);
+      return;
+    }
     stream.phase.store(Phase::kPlaying, std::memory_order_release);
     stream.PostFromAudio(kEventResume);
     phase = Phase::kPlaying;

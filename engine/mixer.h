@@ -7,8 +7,6 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/history.h"
-
 namespace tw::engine {
 
 class Stream;
@@ -49,7 +47,6 @@ class Mixer {
   // Any thread.
   bool has_streams() const { return streamCount_.load(std::memory_order_acquire) != 0; }
   uint64_t frames_rendered() const { return frames_rendered_.load(std::memory_order_relaxed); }
-  const PlayedHistory& history() const { return history_; }
 
  private:
   void MixStream(Stream& stream, float* out, std::size_t frames);
@@ -59,7 +56,6 @@ class Mixer {
 
   const int freq_;
   std::atomic<uint64_t> frames_rendered_{0};
-  PlayedHistory history_;
   // The output thread holds streamsMutex_ (try_lock) for a whole render; API
   // threads hold it only to change the list.
   std::mutex streamsMutex_;

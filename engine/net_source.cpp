@@ -1,6 +1,6 @@
 // The network thread of a stream: fetches the URL, follows playlists, takes ICY
-// metadata and Ogg comments out as tags, and queues the audio bytes for the
-// decoder.
+// metadata and Ogg comments out as tags, queues the audio bytes for the decoder
+// through the stream's producer side, and reconnects a stream that drops.
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -20,7 +20,7 @@ namespace tw::engine {
 
 namespace {
 
-using ascii::Lowered;
+using Clock = std::chrono::steady_clock;
 
 // Playlists inside playlists, at most this deep (a playlist naming itself ends here).
 constexpr int kMaxPlaylistDepth = 4;
@@ -33,15 +33,9 @@ constexpr std::size_t kSniffBytes = 4096;
 // decoded buffer holds more on top.
 constexpr std::size_t kRestAbove = 16 * 1024;
 constexpr std::chrono::milliseconds kRestFor{250};
-
-// "Name: value" -> value, when the name matches in any case.
-std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
-  if (line.size() <= name.size() || line[name.size()] != ':') return std::nullopt;
-  if (Lowered(line.substr(0, name.size())) != name) return std::nullopt;
-  std::string_view value = line.substr(name.size() + 1);
-  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-  return value;
-}
+// How long a connection that dropped during creation waits for the decoder to
+// decide on what came before it is reconnected or the creation fails.
+constexpr std::chrono::milliseconds kCreateWait{2000};
 
 // A NUL-separated list ended by an empty string, as the tag types 2 to 4 are.
 std::string TagList(const std::vector<std::string>& entries) {
@@ -53,53 +47,68 @@ std::string TagList(const std::vector<std::string>& entries) {
   return list;  // c_str() adds the final NUL: the empty string that ends the list
 }
 
-enum class Mode { kUndecided, kAudio, kPlaylist };
+enum class Mode { kUndecided, kAudio, kPlaylist, kRefused };
 
-// One response being read.
+// One response being read; for a finite body, its resumed responses too.
 struct Fetch {
-  Fetch(Stream& s, std::string u) : stream(s), url(std::move(u)) {}
+  Fetch(Stream& s, std::string u, bool again) : stream(s), url(std::move(u)), reconnect(again) {}
 
   Stream& stream;
-  std::vector<std::string> headers;  // of the latest response
-  bool icy = false;
-  std::optional<std::size_t> metaint;
-  std::string contentType;
+  const std::string url;
+  // A reconnect after a drop: its audio is a new section of the same stream,
+  // its headers a tag change at that place.
+  const bool reconnect;
+  ResponseHead head;  // of the latest response
   Mode mode = Mode::kUndecided;
   std::string sniff;  // body bytes read before deciding
   std::string playlist;
   PlaylistKind kind = PlaylistKind::kNone;
   std::unique_ptr<IcySplitter> icySplitter;
   std::unique_ptr<OggCommentWatcher> ogg;
-  std::string audio;
-  uint64_t audioBytes = 0;  // audio queued so far, metadata not counted
-  std::vector<std::string> blocks;
   std::vector<std::vector<std::string>> comments;
-  const std::string url;
+  uint64_t bodyBytes = 0;      // body bytes received, metadata included
+  int64_t contentLength = -1;  // of the whole body, when the first response said
+  std::chrono::steady_clock::time_point audioSince;  // when its audio began
+  std::chrono::steady_clock::time_point firstBody;   // when its first body byte came
+  bool started = false;                              // the stream was created meanwhile
+  int limitError = BASS_OK;                          // Tick ended the transfer with it
 
   bool OnHeader(std::string_view line) {
-    if (line.starts_with("HTTP/") || line.starts_with("ICY ")) {
-      headers.clear();
-      icy = line.starts_with("ICY ");
-      metaint.reset();
-      contentType.clear();
-    }
-    if (!line.empty()) {
-      headers.emplace_back(line);
-      if (auto value = HeaderValue(line, "icy-metaint")) metaint = ParseMetaint(*value);
-      if (auto value = HeaderValue(line, "content-type")) contentType = Lowered(*value);
-    }
-    // The creator sees each header line as it comes, the status line first.
+    head.Add(line);
+    // The creator sees each header line of the first connect as it comes, the
+    // status line first. A reconnect's go to the tags only: a player showing
+    // them would show them over a station that plays on.
     const std::string text(line);
-    if (!line.empty()) stream.Status(text.c_str(), 0);
+    if (!line.empty() && !reconnect) stream.Status(text.c_str(), 0);
     return true;
   }
 
+  // Until the stream has started, its first playable audio (or the whole
+  // playlist) must come within the read time-out of the first body byte,
+  // however the server paces it: junk that trickles in is refused (11), a
+  // trickle too thin to tell as one that did not come (10).
+  int Tick() {
+    if (reconnect || started || bodyBytes == 0) return BASS_OK;
+    if (mode == Mode::kAudio && stream.WaitCreated(std::chrono::milliseconds(0))) {
+      started = true;
+      return BASS_OK;
+    }
+    if (Clock::now() - firstBody <= std::chrono::milliseconds(ConfigNetReadTimeoutMs())) {
+      return BASS_OK;
+    }
+    limitError = bodyBytes > kSniffBytes ? BASS_ERROR_FILEFORM : BASS_ERROR_TIMEOUT;
+    return limitError;
+  }
+
   bool OnBody(std::string_view data) {
+    if (bodyBytes == 0) firstBody = Clock::now();
+    bodyBytes += data.size();
     if (mode == Mode::kUndecided) {
       sniff.append(data);
       // A media type decides at once; generic types need a look at the body.
-      const bool generic = contentType.empty() || contentType.starts_with("text/") ||
-                           contentType.starts_with("application/octet-stream");
+      const std::string& type = head.contentType;
+      const bool generic =
+          type.empty() || type.starts_with("text/") || type.starts_with("application/octet-stream");
       if (generic && sniff.size() < kSniffBytes) return true;
       return Decide();
     }
@@ -112,28 +121,39 @@ struct Fetch {
 
   // Called with the first body bytes (or at the end of a short body).
   bool Decide() {
-    kind = DetectPlaylist(contentType, url, sniff);
+    kind = DetectPlaylist(head.contentType, url, sniff);
     // HLS is a stream format; other playlists are followed only when asked to.
     if (kind != PlaylistKind::kHls && !ConfigNetPlaylist()) kind = PlaylistKind::kNone;
     std::string first = std::move(sniff);
     sniff.clear();
+    // A station that comes back as a web page or a playlist is not the station
+    // it was.
+    if (reconnect && (kind != PlaylistKind::kNone || head.contentType.starts_with("text/html"))) {
+      mode = Mode::kRefused;
+      return false;
+    }
     if (kind != PlaylistKind::kNone) {
       mode = Mode::kPlaylist;
       playlist = std::move(first);
       return playlist.size() <= kMaxPlaylistBytes;
     }
     mode = Mode::kAudio;
-    stream.SetTag(icy ? BASS_TAG_ICY : BASS_TAG_HTTP, TagList(headers));
-    if (metaint) icySplitter = std::make_unique<IcySplitter>(*metaint);
-    if (contentType.find("ogg") != std::string::npos || first.starts_with("OggS")) {
+    audioSince = std::chrono::steady_clock::now();
+    const DWORD tagType = head.icy ? BASS_TAG_ICY : BASS_TAG_HTTP;
+    if (!reconnect) {
+      stream.SetTag(tagType, head.TagList());
+      if (!stream.BeginAudio(head.contentType)) return false;
+    } else if (!stream.BeginAudio(head.contentType, true) ||
+               !stream.PushMark({tagType, head.TagList(), 0})) {
+      return false;
+    }
+    if (auto value = head.Value("icy-metaint")) {
+      if (auto metaint = ParseMetaint(*value))
+        icySplitter = std::make_unique<IcySplitter>(*metaint);
+    }
+    if (head.contentType.find("ogg") != std::string::npos || first.starts_with("OggS")) {
       ogg = std::make_unique<OggCommentWatcher>();
     }
-    {
-      std::lock_guard lock(stream.mutex);
-      stream.contentType = contentType;
-      stream.headersKnown = true;
-    }
-    stream.changed.notify_all();
     return Queue(first);
   }
 
@@ -141,42 +161,23 @@ struct Fetch {
   // comment changes queued as marks at their place in the audio.
   bool Queue(std::string_view data) {
     stream.Status(data.data(), static_cast<DWORD>(data.size()));
-    if (!QueueBody(data)) return false;
+    const bool queued =
+        icySplitter
+            ? icySplitter->Feed(
+                  data, [&](std::string_view audio) { return QueueAudio(audio); },
+                  [&](std::string block) {
+                    return stream.PushMark({BASS_TAG_META, std::move(block), BASS_SYNC_META});
+                  })
+            : QueueAudio(data);
+    if (!queued) return false;
     // A second or more of a typical station is queued: read the socket a few
     // times a second rather than for each piece the server sends.
     stream.network.Rest(kRestAbove, kRestFor);
     return true;
   }
 
-  bool QueueBody(std::string_view data) {
-    if (!icySplitter) return QueueAudio(data);
-    // Pieces of at most metaint bytes hold at most one metadata block, and that
-    // block sits where the audio count reaches a multiple of metaint.
-    const std::size_t interval = icySplitter->metaint();
-    while (!data.empty()) {
-      const std::string_view piece = data.substr(0, interval);
-      data.remove_prefix(piece.size());
-      audio.clear();
-      blocks.clear();
-      icySplitter->Feed(piece, &audio, &blocks);
-      std::string_view rest = audio;
-      if (!blocks.empty()) {
-        const uint64_t boundary = (audioBytes + audio.size()) / interval * interval;
-        const std::string_view before = rest.substr(0, boundary - audioBytes);
-        rest.remove_prefix(before.size());
-        if (!QueueAudio(before)) return false;
-        if (!stream.network.PushMark({BASS_TAG_META, std::move(blocks.front()), BASS_SYNC_META})) {
-          return false;
-        }
-      }
-      if (!QueueAudio(rest)) return false;
-    }
-    return true;
-  }
-
   bool QueueAudio(std::string_view data) {
-    audioBytes += data.size();
-    if (!ogg) return stream.network.Push(data);
+    if (!ogg) return stream.PushAudio(data);
     // In small pieces, so a new stream's comments are marked close to where it
     // begins.
     constexpr std::size_t kOggPiece = 4096;
@@ -186,15 +187,79 @@ struct Fetch {
       comments.clear();
       ogg->Feed(piece, &comments);
       for (const auto& list : comments) {
-        if (!stream.network.PushMark({BASS_TAG_OGG, TagList(list), BASS_SYNC_OGG_CHANGE})) {
-          return false;
-        }
+        if (!stream.PushMark({BASS_TAG_OGG, TagList(list), BASS_SYNC_OGG_CHANGE})) return false;
       }
-      if (!stream.network.Push(piece)) return false;
+      if (!stream.PushAudio(piece)) return false;
     }
     return true;
   }
 };
+
+HttpResult Get(Stream& stream, Fetch& fetch, int64_t resumeFrom = 0) {
+  HttpHandlers handlers;
+  handlers.header = [&](std::string_view line) { return fetch.OnHeader(line); };
+  handlers.body = [&](std::string_view data) { return fetch.OnBody(data); };
+  handlers.tick = [&] { return fetch.Tick(); };
+  HttpResult result = HttpGet(fetch.url, handlers, stream.freed, BASS_ERROR_LIMIT, resumeFrom);
+  if (resumeFrom == 0) fetch.contentLength = result.contentLength;
+  return result;
+}
+
+// The body of a response that said how long it was has all arrived: a file
+// that really ended, not a connection that broke.
+bool Complete(const Fetch& fetch) {
+  return fetch.contentLength >= 0 && fetch.bodyBytes >= static_cast<uint64_t>(fetch.contentLength);
+}
+
+// A stream that began playing and whose connection closed, broke or timed out
+// (`error`): reopened after 0.5, 1, 2, 4, 8, 8... s while what is buffered plays
+// on, until the reconnect budget since the drop is spent. A connection that then
+// carries audio long enough renews the budget; one the server drops at once
+// does not, so a server that accepts and drops every reconnect gets no storm.
+// Returns how the stream ends.
+int Reconnect(Stream& stream, Fetch& dropped, int error) {
+  constexpr std::chrono::milliseconds kBackoff[] = {
+      std::chrono::milliseconds(500), std::chrono::seconds(1), std::chrono::seconds(2),
+      std::chrono::seconds(4), std::chrono::seconds(8)};
+  constexpr auto kSteady = std::chrono::seconds(10);
+  const std::chrono::milliseconds budget(ConfigNetReconnectMs());
+  int last = error == BASS_OK ? BASS_ERROR_ENDED : error;
+  Clock::time_point since = Clock::now();
+  std::size_t step = 0;
+  // A finite body goes on where it broke, in the same section, so nothing plays
+  // twice; a live stream goes on with what the station sends now.
+  const bool resume = dropped.contentLength >= 0;
+  for (;;) {
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since);
+    if (spent >= budget) return last;
+    const auto delay = std::min(kBackoff[std::min(step, std::size(kBackoff) - 1)], budget - spent);
+    ++step;
+    if (stream.network.Sleep(delay)) return BASS_ERROR_HANDLE;  // freed, or the decoder ended
+    std::optional<Fetch> fresh;
+    if (!resume) fresh.emplace(stream, dropped.url, true);
+    Fetch& fetch = resume ? dropped : *fresh;
+    const uint64_t before = fetch.bodyBytes;
+    const Clock::time_point connected = Clock::now();
+    const HttpResult result = Get(stream, fetch, resume ? static_cast<int64_t>(before) : 0);
+    if (stream.freed) return BASS_ERROR_HANDLE;
+    // From the start again it would play twice: the stream ends where it broke.
+    if (result.resumeRefused) return BASS_ERROR_ENDED;
+    if (result.error == BASS_OK && fetch.mode == Mode::kUndecided && fetch.bodyBytes > 0) {
+      fetch.Decide();
+    }
+    if (fetch.mode == Mode::kRefused) return BASS_ERROR_FILEFORM;
+    // The station's source has gone (Icecast answers 404 once it has).
+    if (result.error == BASS_ERROR_HTTP) return BASS_ERROR_ENDED;
+    if (resume ? fetch.bodyBytes > before : fetch.mode == Mode::kAudio) {
+      if (Complete(fetch) && result.error == BASS_OK) return BASS_ERROR_ENDED;
+      if (Clock::now() - connected >= kSteady) {
+        since = Clock::now();
+        step = 0;
+      }
+    }
+    last = result.error == BASS_OK ? BASS_ERROR_ENDED : result.error;
+  }
+}
 
 // What one stream's playlist walk has fetched so far. A playlist that lists
 // itself, or playlists that list each other, would otherwise be read again for
@@ -211,20 +276,29 @@ struct Walk {
 int Play(Stream& stream, const std::string& url, int depth, Walk& walk, bool* gotAudio) {
   if (!IsAllowedScheme(url)) return BASS_ERROR_PROTOCOL;
   if (!walk.tried.insert(url).second || ++walk.fetches > kMaxFetches) return BASS_ERROR_PLAYLIST;
-  Fetch fetch(stream, url);
-  HttpHandlers handlers;
-  handlers.header = [&](std::string_view line) { return fetch.OnHeader(line); };
-  handlers.body = [&](std::string_view data) { return fetch.OnBody(data); };
-  HttpResult result = HttpGet(url, handlers, stream.freed, BASS_ERROR_LIMIT);
+  Fetch fetch(stream, url, false);
+  HttpResult result = Get(stream, fetch);
   if (stream.freed) return BASS_ERROR_HANDLE;
   if (result.error == BASS_OK && fetch.mode == Mode::kUndecided) {
     // A body shorter than the sniffing window.
     fetch.Decide();
   }
+  if (fetch.limitError != BASS_OK) {
+    // The stream did not start in time: that is the creation's failure.
+    stream.Settle(fetch.limitError);
+    return fetch.limitError;
+  }
   if (fetch.mode == Mode::kAudio) {
     *gotAudio = true;
-    // The server closed the stream, or the connection broke.
-    return result.error == BASS_OK ? BASS_ERROR_ENDED : result.error;
+    if (result.error == BASS_OK && Complete(fetch)) return BASS_ERROR_ENDED;
+    // The server closed the stream, or the connection broke. A stream that
+    // plays is reopened. The decoder may still be at the bytes that came: it
+    // gets a moment to decide on them (it settles on a few frames), and a
+    // stream that could not start on them ends with the failure.
+    if (!stream.WaitCreated(kCreateWait)) {
+      return result.error == BASS_OK ? BASS_ERROR_ENDED : result.error;
+    }
+    return Reconnect(stream, fetch, result.error);
   }
   if (result.error != BASS_OK) return result.error;
   if (fetch.mode != Mode::kPlaylist) return BASS_ERROR_FILEFORM;
@@ -250,7 +324,7 @@ void RunNetwork(std::shared_ptr<Stream> stream) {
     stream->network.Abort();
     return;
   }
-  stream->endError = error;
+  stream->EndWith(error);
   stream->network.Finish();
 }
 

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/urls.h"
+
 namespace tw::engine {
 
 enum class PlaylistKind { kNone, kPls, kM3u, kXspf, kAsx, kHls };
@@ -17,8 +19,6 @@ inline constexpr std::size_t kMaxPlaylistBytes = 1024 * 1024;
 // A station playlist lists a handful of mirrors; more than this is junk or an
 // attack, and the engine tries entries one by one, so the rest are dropped.
 inline constexpr std::size_t kMaxPlaylistEntries = 100;
-// Longer URLs are dropped rather than cut: a shortened URL points elsewhere.
-inline constexpr std::size_t kMaxUrlLength = 4096;
 
 // Decides from the response's Content-Type (parameters and case ignored), the
 // URL that was requested and the first bytes of the body (as many as have
@@ -42,21 +42,5 @@ PlaylistKind DetectPlaylist(std::string_view content_type, std::string_view url,
 // nothing (HLS goes to ParseHls).
 std::vector<std::string> ParsePlaylist(PlaylistKind kind, std::string_view body,
                                        std::string_view base_url);
-
-// `reference` made absolute against the absolute URL `base`, as RFC 3986
-// section 5 does it: a reference with a scheme is kept, "//host/x", "/x", "x",
-// "../x", "?q" and "#f" are resolved. Empty when `reference` is relative and
-// `base` has no scheme.
-std::string ResolveUrl(std::string_view base, std::string_view reference);
-
-// Only http:// and https:// (scheme in any case, then a host) may be fetched:
-// the engine checks direct URLs, every redirect and every playlist entry, so a
-// station file or a server cannot make it read file://, ftp:// and the like.
-bool IsAllowedScheme(std::string_view url);
-
-// The URL as the engine may hand it to libcurl: absolute, allowed scheme, no
-// control characters, blanks and 8-bit bytes percent-encoded, not longer than
-// kMaxUrlLength. Empty when the entry must be skipped. Shared with the HLS reader.
-std::string CleanEntryUrl(std::string_view base, std::string_view entry);
 
 }  // namespace tw::engine

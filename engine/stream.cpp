@@ -65,6 +65,24 @@ void Stream::Settle(int error) {
   changed.notify_all();
 }
 
+bool Stream::WaitCreated(std::chrono::milliseconds upTo) {
+  std::unique_lock lock(mutex);
+  changed.wait_for(lock, upTo, [&] { return settled; });
+  return settled && createError == BASS_OK;
+}
+
+bool Stream::BeginAudio(std::string formatHint, bool sameFormat) {
+  QueueMark mark;
+  mark.section = true;
+  mark.sameFormat = sameFormat;
+  mark.tag = std::move(formatHint);
+  return network.PushMark(std::move(mark));
+}
+
+void Stream::EndWith(int error) {
+  if (!endKnown_.exchange(true)) endError = error;
+}
+
 void Stream::Kill() {
   {
     std::lock_guard gate(gate_);

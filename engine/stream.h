@@ -9,12 +9,14 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/byte_queue.h"
@@ -64,17 +66,26 @@ class Stream {
   PcmRing pcm;
   PlayedHistory history;  // what the output took from this stream
 
-  // Set by the network thread before the first byte is queued; the decoder waits
-  // for it. Guarded by mutex.
-  std::string contentType;
-  bool headersKnown = false;
+  // --- Producer side: the network thread only ----------------------------------
+  // Starts a section of audio: a new container from here on (the first
+  // response, a reconnect's, an HLS init segment), which the decoder reads with
+  // a fresh demuxer. formatHint is a content type (the response's, or one made
+  // from a file name); with sameFormat the section must decode to the codec of
+  // the one before it, else the stream ends. False once the stream is dead.
+  bool BeginAudio(std::string formatHint, bool sameFormat = false);
+  bool PushAudio(std::string_view bytes) { return network.Push(bytes); }
+  // A tag change and sync at this place in the audio.
+  bool PushMark(QueueMark mark) { return network.PushMark(std::move(mark)); }
+  // Why the stream ends (the end sync's error). The first reason given wins: a
+  // decoder that fails ends the network side, whose own error is then moot.
+  void EndWith(int error);
 
   // --- Life -------------------------------------------------------------------
   std::atomic<bool> freed{false};
   std::atomic<Phase> phase{Phase::kConnecting};
   std::atomic<float> volume{1.0f};
-  std::atomic<bool> decodeFinished{false};  // the decoder wrote its last frame
-  std::atomic<int> endError{BASS_ERROR_ENDED};
+  std::atomic<bool> decodeFinished{false};      // the decoder wrote its last frame
+  std::atomic<int> endError{BASS_ERROR_ENDED};  // set through EndWith
   // Frames the output needs buffered before it resumes after a stall.
   std::atomic<std::size_t> restartFrames{0};
   // When the output first took decoded frames from this stream: steady clock
@@ -95,6 +106,8 @@ class Stream {
 
   // Settles creation: ok, or failed with error. Later calls do nothing.
   void Settle(int error);
+  // Waits up to `upTo` for creation to settle: whether it succeeded.
+  bool WaitCreated(std::chrono::milliseconds upTo);
 
   // Marks the stream dead: no callback starts after this returns, its threads stop
   // on their own. Safe from any thread, also from the stream's own callbacks.
@@ -131,6 +144,8 @@ class Stream {
   };
   void RunCallbacks();
   bool RunGuarded(SYNCPROC* proc, HSYNC id, DWORD data, void* user);
+
+  std::atomic<bool> endKnown_{false};
 
   std::mutex callbackMutex_;  // guards syncs_, pending_, callbackStopped_
   std::vector<SyncEntry> syncs_;

@@ -181,6 +181,8 @@ TEST_F(PlaybackTest, ServerDropShowsNotPlaying) {
   Start(Stations({{"Drop", server.Url("/drop")}}), "LAST=0\r\n");
   form->Button1->click();
   ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "Only"; }));
+  // The source leaves: the engine's reconnect finds it gone.
+  server.Remove("/drop");
   server.Disconnect("/drop");
   ASSERT_TRUE(PumpUntil([&] { return !boxes.empty(); }, 30s));
   EXPECT_EQ(form->Label4->text(), "not playing");

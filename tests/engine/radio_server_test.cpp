@@ -589,5 +589,55 @@ TEST(RadioServer, StopsPromptlyWithClientsHanging) {
   }
 }
 
+// A drop that comes at another offset than configured (a reconnect test would
+// then check the wrong audio), a refusal that answers, a 503 that does not
+// stop after its count, or a range answered with the whole body.
+TEST(RadioServer, DropsRefusesFailsAndResumesAsConfigured) {
+  RadioServer server;
+  RadioServer::Route route;
+  route.body = Pattern(5000);
+  route.dropAfterBytes = 3000;
+  server.Serve("/drop", route);
+  RadioServer::Route meta = route;
+  meta.metaint = 1000;
+  meta.titles = {{0, "StreamTitle='A';"}};
+  meta.dropInMetadata = true;
+  server.Serve("/drop-meta", meta);
+  RadioServer::Route refuse;
+  refuse.refuse = true;
+  server.Serve("/refuse", refuse);
+  RadioServer::Route flaky;
+  flaky.body = "ok";
+  flaky.failFirstRequests = 1;
+  server.Serve("/flaky", flaky);
+  RadioServer::Route file;
+  file.body = Pattern(100);
+  file.headers = {"Content-Length: 100"};
+  file.ranges = true;
+  server.Serve("/file", file);
+
+  auto fetch = [&](const char* path, std::vector<std::string> headers = {}) {
+    auto client = std::make_unique<RawClient>(server.Port());
+    client->Get(path, headers);
+    client->ReadAll();
+    return client;
+  };
+  auto dropped = fetch("/drop");
+  EXPECT_TRUE(dropped->closed());
+  EXPECT_EQ(dropped->Body(), Pattern(5000).substr(0, 3000));
+  // The title's block, an empty one (the title is unchanged), and at the drop
+  // a length byte of 1 with 8 of its 16 bytes.
+  auto cut = fetch("/drop-meta");
+  EXPECT_EQ(cut->Body().size(), 3000 + 17 + 1 + 1 + 8u);
+  EXPECT_EQ(fetch("/refuse")->received(), "");
+  EXPECT_TRUE(fetch("/flaky")->Head().starts_with("HTTP/1.1 503"));
+  EXPECT_EQ(fetch("/flaky")->Body(), "ok");
+  auto rest = fetch("/file", {"Range: bytes=40-"});
+  EXPECT_TRUE(rest->Head().starts_with("HTTP/1.1 206")) << rest->Head();
+  EXPECT_NE(rest->Head().find("Content-Range: bytes 40-99/100\r\n"), std::string::npos);
+  EXPECT_NE(rest->Head().find("Content-Length: 60\r\n"), std::string::npos);
+  EXPECT_EQ(rest->Body(), Pattern(100).substr(40));
+}
+
 }  // namespace
 }  // namespace tw::test

@@ -30,6 +30,7 @@ TEST_F(StreamTest, MetaSyncForEachNewTitleInOrder) {
   server.Serve("/live", route);
   const HSTREAM stream = Open("/live");
   ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+  server.Remove("/live");  // the station's source leaves: its reconnect finds none
   syncs.Watch(stream, BASS_SYNC_META);
   syncs.Watch(stream, BASS_SYNC_END);
   ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
@@ -55,6 +56,7 @@ TEST_F(StreamTest, MetaSyncFollowsPlaybackNotDownload) {
   server.Serve("/live", route);
   const HSTREAM stream = Open("/live");
   ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+  server.Remove("/live");  // the station's source leaves: its reconnect finds none
   syncs.Watch(stream, BASS_SYNC_META);
   // The body fits the engine's network buffer: wait until all of it was read.
   EXPECT_TRUE(WaitFor([&] { return server.LiveConnections("/live") == 0; }));
@@ -103,6 +105,7 @@ TEST_F(StreamTest, OggChangeOnChainedStream) {
     SyncLog& log = NewSyncLog();
     const HSTREAM stream = Open("/chain");
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    server.Remove("/chain");  // the source leaves: its reconnect finds none
     EXPECT_THAT(TagList(BASS_ChannelGetTags(stream, BASS_TAG_OGG)),
                 ::testing::Contains("TITLE=One"));
     log.Watch(stream, BASS_SYNC_OGG_CHANGE);
@@ -246,6 +249,7 @@ TEST_F(StreamTest, EndOnceWhenTheServerCloses) {
     SyncLog& log = NewSyncLog();
     const HSTREAM stream = Open("/live", c.flags);
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    server.Remove("/live");  // the source leaves: its reconnect finds none
     log.Watch(stream, BASS_SYNC_END);
     ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
     if (c.disconnect) {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -26,8 +27,9 @@ struct RadioServer::Connection {
   std::atomic<bool> closing{false};  // Disconnect or the destructor asked it to end
   std::atomic<bool> done{false};     // its thread has finished; ready to join
   // Protected by the server's mutex_.
-  bool open = true;  // shutdown() may be called on fd only while true
-  std::string path;  // set once the request is read
+  bool open = true;    // shutdown() may be called on fd only while true
+  bool reset = false;  // end with a TCP RST instead of a clean close
+  std::string path;    // set once the request is read
 };
 
 namespace {
@@ -349,6 +351,7 @@ bool RadioServer::SendPaced(Connection& connection, const Route& route, std::str
     if (metaint > 0) chunk = std::min(chunk, untilMetadata);
     if (nextPause < route.pauses.size())
       chunk = std::min(chunk, route.pauses[nextPause].first - sent);
+    if (route.dropAfterBytes > sent) chunk = std::min(chunk, route.dropAfterBytes - sent);
     if (rate > 0) {
       if (sent < route.burstBytes) {
         chunk = std::min(chunk, route.burstBytes - sent);
@@ -377,6 +380,11 @@ bool RadioServer::SendPaced(Connection& connection, const Route& route, std::str
     if (!SendAll(connection, payload.substr(position, chunk))) return false;
     position += chunk;
     sent += chunk;
+    const bool drop = route.dropAfterBytes > 0 && sent >= route.dropAfterBytes;
+    if (drop && !(metaint > 0 && untilMetadata == chunk && route.dropInMetadata)) {
+      connection.reset = true;
+      return false;
+    }
     if (metaint == 0) continue;
     untilMetadata -= chunk;
     if (untilMetadata > 0) continue;
@@ -395,12 +403,24 @@ bool RadioServer::SendPaced(Connection& connection, const Route& route, std::str
       block.resize(1 + units * 16, '\0');
       lastTitle = title;
     }
+    if (drop) {
+      // Cut inside the block: the length byte and half of what it announced.
+      if (block.size() == 1) block = std::string(1, '\1') + std::string(16, 'x');
+      SendAll(connection, block.substr(0, 1 + (block.size() - 1) / 2));
+      connection.reset = true;
+      return false;
+    }
     if (!SendAll(connection, block)) return false;
   }
 }
 
-void RadioServer::SendResponse(Connection& connection, const Route& route, bool head) {
+void RadioServer::SendResponse(Connection& connection, const Route& route, bool head,
+                               size_t rangeFrom) {
   if (route.delayMs > 0 && !Wait(connection, milliseconds(route.delayMs))) return;
+  if (route.refuse) {
+    connection.reset = true;
+    return;
+  }
   if (route.neverAnswer) {
     while (Wait(connection, std::chrono::hours(1))) {
     }
@@ -409,6 +429,22 @@ void RadioServer::SendResponse(Connection& connection, const Route& route, bool 
   bool whole;
   if (!route.rawResponse.empty()) {
     whole = SendPaced(connection, route, route.rawResponse, false);
+  } else if (route.ranges && rangeFrom > 0 && rangeFrom < route.body.size()) {
+    Route rest = route;
+    rest.statusLine = "HTTP/1.1 206 Partial Content";
+    std::erase_if(rest.headers, [](const std::string& line) {
+      return EqualNoCase(std::string_view(line).substr(0, 15), "Content-Length:");
+    });
+    rest.headers.push_back("Content-Length: " + std::to_string(route.body.size() - rangeFrom));
+    rest.headers.push_back("Content-Range: bytes " + std::to_string(rangeFrom) + "-" +
+                           std::to_string(route.body.size() - 1) + "/" +
+                           std::to_string(route.body.size()));
+    rest.body = route.body.substr(rangeFrom);
+    rest.ranges = false;
+    rest.dropAfterBytes = 0;
+    rest.delayMs = 0;
+    SendResponse(connection, rest, head, 0);
+    return;
   } else {
     std::string header = route.statusLine + "\r\n";
     for (const std::string& line : route.headers) header += line + "\r\n";
@@ -462,6 +498,7 @@ void RadioServer::HandleConnection(const std::shared_ptr<Connection>& connection
     const std::string path = PathPart(target);
 
     std::shared_ptr<const Route> route;
+    bool unavailable = false;
     {
       std::lock_guard lock(mutex_);
       auto it = routes_.find(Normalize(target));
@@ -469,6 +506,7 @@ void RadioServer::HandleConnection(const std::shared_ptr<Connection>& connection
       if (it != routes_.end()) route = it->second;
       PathRecord& record = records_[path];
       ++record.requests;
+      unavailable = route && record.requests <= route->failFirstRequests;
       record.requestLine = requestLine;
       record.headerLines.assign(lines.begin() + (lines.empty() ? 0 : 1), lines.end());
       record.firstBodyByte = {};
@@ -486,14 +524,39 @@ void RadioServer::HandleConnection(const std::shared_ptr<Connection>& connection
       }();
       route = std::shared_ptr<const Route>(&kNotFound, [](const Route*) {});
     }
-    SendResponse(*connection, *route, method == "HEAD");
+    if (unavailable) {
+      static const Route kUnavailable = [] {
+        Route r;
+        r.statusLine = "HTTP/1.1 503 Service Unavailable";
+        r.headers = {"Content-Type: text/plain", "Content-Length: 12", "Connection: close"};
+        r.body = "Try again.\r\n";
+        return r;
+      }();
+      route = std::shared_ptr<const Route>(&kUnavailable, [](const Route*) {});
+    }
+    size_t rangeFrom = 0;
+    for (size_t i = 1; i < lines.size(); ++i) {
+      const std::string_view line = lines[i];
+      const size_t colon = line.find(':');
+      if (colon == std::string_view::npos || !EqualNoCase(Trim(line.substr(0, colon)), "Range"))
+        continue;
+      const std::string_view value = Trim(line.substr(colon + 1));
+      if (value.starts_with("bytes=")) rangeFrom = std::strtoul(value.data() + 6, nullptr, 10);
+    }
+    SendResponse(*connection, *route, method == "HEAD", rangeFrom);
   }
 
   {
     std::lock_guard lock(mutex_);
     connection->open = false;
   }
-  ::shutdown(connection->fd, SHUT_WR);
+  if (connection->reset) {
+    // Closing with a zero linger time sends a reset instead of the end of stream.
+    const linger abort{1, 0};
+    ::setsockopt(connection->fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  } else {
+    ::shutdown(connection->fd, SHUT_WR);
+  }
   ::close(connection->fd);
   connection->done = true;
 }

@@ -49,7 +49,21 @@ class RadioServer {
     // hangAfterBody apply to it; metaint does not.
     std::string rawResponse;
     bool neverAnswer = false;  // read the request, then never reply
-    int delayMs = 0;           // wait this long before answering
+    // A dropped connection: after this many body bytes (0: never) the server
+    // resets it (TCP RST), as a broken network does. With dropInMetadata and a
+    // drop point at a metadata boundary, the length byte and half the block
+    // go out first.
+    size_t dropAfterBytes = 0;
+    bool dropInMetadata = false;
+    // Reset the connection as soon as the request is read (a station that is
+    // down: the client sees no answer at all).
+    bool refuse = false;
+    // Answer the first this many requests of the path with 503.
+    int failFirstRequests = 0;
+    // Answer "Range: bytes=N-" with 206 and the body from N on (a file server);
+    // the route's own Content-Length header is then replaced.
+    bool ranges = false;
+    int delayMs = 0;  // wait this long before answering
   };
 
   // Starts listening; throws std::runtime_error when it cannot.
@@ -110,7 +124,7 @@ class RadioServer {
   void AcceptLoop();
   void ReapFinished();  // joins connection threads that ended; caller holds no lock
   void HandleConnection(const std::shared_ptr<Connection>& connection);
-  void SendResponse(Connection& connection, const Route& route, bool head);
+  void SendResponse(Connection& connection, const Route& route, bool head, size_t rangeFrom);
   bool SendPaced(Connection& connection, const Route& route, std::string_view payload,
                  bool withMetadata);
   bool Wait(Connection& connection, std::chrono::milliseconds duration);
