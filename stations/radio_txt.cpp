@@ -1,12 +1,12 @@
-#include "app/radio_txt.h"
+#include "stations/radio_txt.h"
 
 #include <system_error>
 
-#include "app/station_list.h"
 #include "platform/atomic_file.h"
 #include "platform/ini_file.h"
 #include "platform/rename_noreplace.h"
 #include "platform/text_codec.h"
+#include "stations/station_list.h"
 
 namespace tw {
 
