@@ -10,6 +10,7 @@
 
 #include "fuzz/fuzz_file.h"
 #include "platform/ini_file.h"
+#include "platform/text.h"
 #include "platform/text_codec.h"
 #include "stations/radio_txt.h"
 #include "stations/station_list.h"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/ini_file.h"
+#include "platform/text.h"
 #include "stations/radio_txt.h"
 #include "stations/station_list.h"
 #include "tests/support/temp_folder.h"
