@@ -13,40 +13,43 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "app/accessibility.h"
 #include "app/glyphs.h"
 #include "app/list_activation.h"
-#include "app/message_box.h"
 #include "app/mpris_state.h"
 #include "app/playback.h"
 #include "app/process_exit.h"
 #include "app/radio_status.h"
-#include "app/radio_txt.h"
-#include "app/station_list.h"
 #include "app/status_display.h"
 #include "app/tray_desktop.h"
-#include "app/window_font.h"
 #include "editor/Edit_Unit1.h"
-#include "editor/station_save.h"
 #include "engine/engine.h"
 #include "platform/atomic_file.h"
 #include "platform/ini_file.h"
 #include "platform/text_codec.h"
+#include "stations/radio_txt.h"
+#include "stations/station_list.h"
+#include "stations/station_save.h"
+#include "ui/accessibility.h"
+#include "ui/message_box.h"
+#include "ui/window_font.h"
+#include "ui/window_helpers.h"
 #include "vis/osc_vis.h"
 #include "vis/paint_box.h"
+
+using tw::ui::AddStationRow;
+using tw::ui::FitWidth;
+using tw::ui::FromUtf8;
+using tw::ui::Place;
 
 namespace {
 
 constexpr int kClientWidth = 575;
 constexpr int kClientHeight = 438;
-constexpr int kStationRowHeight = 15;
 constexpr int kTimer1PeriodMs = 20000;
 
 // The format plug-ins the player asks for; their formats are built into the engine.
 constexpr const char16_t* kPlugins[] = {u"bass_opus.dll", u"bass_aac.dll", u"bassflac.dll",
                                         u"basshls.dll"};
-
-QString FromUtf8(const std::string& text) { return QString::fromStdString(text); }
 
 QLabel* StatusLabel(QWidget* parent, const char* name, QRect place, const char* description) {
   auto* label = new tw::StatusLine(parent);
@@ -58,20 +61,6 @@ QLabel* StatusLabel(QWidget* parent, const char* name, QRect place, const char* 
   // Titles and station names often hold "&": show it, never as an accelerator.
   label->setTextFormat(Qt::PlainText);
   return label;
-}
-
-// Labels size themselves to their text, and check boxes widen when the fallback
-// font is wider than the one the layout was drawn for, so no caption is clipped.
-void FitWidth(QWidget* control) {
-  const int needed = control->sizeHint().width();
-  if (needed > control->width()) control->resize(needed, control->height());
-}
-
-template <typename T>
-T* Place(T* control, const char* name, QRect place) {
-  control->setObjectName(name);
-  control->setGeometry(place);
-  return control;
 }
 
 }  // namespace
@@ -374,8 +363,7 @@ void TForm1::LoadStations() {
     return;
   }
   for (tw::Station& station : tw::ReadStations(file)) {
-    auto* row = new QListWidgetItem(FromUtf8(station.name), ListBox1);
-    row->setSizeHint(QSize(0, kStationRowHeight));
+    AddStationRow(ListBox1, FromUtf8(station.name));
     text.push_back(std::move(station.url));
   }
   emit PlayerStateChanged();

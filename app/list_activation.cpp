@@ -13,12 +13,14 @@ namespace {
 class ActivationFilter : public QObject {
  public:
   ActivationFilter(QListWidget* list, std::function<void()> act)
-      : QObject(list), list_(list), act_(std::move(act)) {}
+      : QObject(list), list_(list), viewport_(list->viewport()), act_(std::move(act)) {}
 
   bool eventFilter(QObject* watched, QEvent* event) override {
     // The view's own itemDoubleClicked fires only on a row; the blank area under
     // the last row is part of the list too.
-    if (watched == list_->viewport() && event->type() == QEvent::MouseButtonDblClick &&
+    // Pointers compared only: while the list is destroyed its children still send
+    // events here, and the list may no longer be asked for its viewport.
+    if (watched == viewport_ && event->type() == QEvent::MouseButtonDblClick &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
       act_();
       return true;
@@ -34,7 +36,8 @@ class ActivationFilter : public QObject {
   }
 
  private:
-  QListWidget* list_;
+  QObject* list_;
+  QObject* viewport_;
   std::function<void()> act_;
 };
 

@@ -3,30 +3,13 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/text.h"
+
 namespace tw {
-
-namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-// Calls fn for each entry of a NUL-separated list ended by an empty string.
-template <typename Fn>
-void ForEachEntry(const char* list, Fn fn) {
-  for (const char* entry = list; entry && *entry; entry += std::strlen(entry) + 1) fn(entry);
-}
-
-}  // namespace
 
 std::vector<StatusSend> HeaderWalk(const char* headers) {
   std::vector<StatusSend> sends;
-  ForEachEntry(headers, [&](std::string_view entry) {
+  ForEachListEntry(headers, [&](std::string_view entry) {
     if (entry.starts_with("icy-name:")) {
       sends.push_back({3, std::string(entry.substr(9))});
     } else if (entry.starts_with("icy-br:")) {
@@ -57,13 +40,13 @@ std::optional<std::string> TitleFromMetadata(const std::string& block) {
 
 std::string TitleFromOggComments(const char* comments) {
   std::optional<std::string> artist, title;
-  ForEachEntry(comments, [&](std::string_view entry) {
+  ForEachListEntry(comments, [&](std::string_view entry) {
     const std::size_t equals = entry.find('=');
     if (equals == std::string_view::npos) return;
     const std::string_view name = entry.substr(0, equals);
     const std::string_view value = entry.substr(equals + 1);
-    if (!artist && EqualsNoCase(name, "artist")) artist = std::string(value);
-    if (!title && EqualsNoCase(name, "title")) title = std::string(value);
+    if (!artist && EqualNoCase(name, "artist")) artist = std::string(value);
+    if (!title && EqualNoCase(name, "title")) title = std::string(value);
   });
   if (artist) return *artist + " - " + title.value_or("");
   return title.value_or("");

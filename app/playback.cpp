@@ -7,6 +7,7 @@
 #include "app/metadata.h"
 #include "app/radio_status.h"
 #include "app/status_display.h"
+#include "platform/text.h"
 #include "platform/text_codec.h"
 
 namespace tw {
@@ -115,9 +116,7 @@ void UpdateTitle() {
   if (!meta) {
     // A list: keep it whole, up to its closing empty string.
     if (const char* list = BASS_ChannelGetTags(stream, BASS_TAG_OGG)) {
-      const char* end = list;
-      while (*end) end += std::strlen(end) + 1;
-      ogg = std::string(list, static_cast<std::size_t>(end - list) + 1);
+      ogg = std::string(list, ListBytes(list));
     }
   }
   std::optional<std::string> extinf = copy(BASS_ChannelGetTags(stream, BASS_TAG_HLS_EXTINF));

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "app/message_box.h"
+#include "ui/message_box.h"
 
 namespace tw {
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "platform/text.h"
 #include "platform/text_codec.h"
 
 namespace tw {
@@ -13,22 +14,6 @@ std::string_view TextValue(intptr_t value) {
   return text ? std::string_view(text) : std::string_view();
 }
 
-// Count of UTF-8 characters in the first `bytes` bytes.
-std::size_t CharacterCount(std::string_view utf8) {
-  std::size_t count = 0;
-  for (char c : utf8) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return count;
-}
-
-// The first `count` characters of valid UTF-8 text.
-std::string FirstCharacters(std::string_view utf8, std::size_t count) {
-  std::size_t end = 0;
-  for (std::size_t seen = 0; end < utf8.size(); ++end) {
-    if ((static_cast<unsigned char>(utf8[end]) & 0xC0) != 0x80 && seen++ == count) break;
-  }
-  return std::string(utf8.substr(0, end));
-}
-
 }  // namespace
 
 std::string StationNameText(std::string_view name) {
@@ -38,9 +23,9 @@ std::string StationNameText(std::string_view name) {
   std::size_t found = decoded.find("Import");
   if (found == std::string::npos) return decoded;
   // 1-based position p keeps p - 2 characters: the blank before "Import" goes too.
-  std::size_t position = CharacterCount(std::string_view(decoded).substr(0, found)) + 1;
+  std::size_t position = Utf8Length(std::string_view(decoded).substr(0, found)) + 1;
   if (position < 2) return {};
-  return FirstCharacters(decoded, position - 2);
+  return std::string(Utf8Prefix(decoded, position - 2));
 }
 
 std::string BufferingText(int32_t percent) {

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "app/station_list.h"
-#include "editor/station_save.h"
 #include "platform/atomic_file.h"
 #include "platform/ini_file.h"
+#include "stations/station_list.h"
+#include "stations/station_save.h"
 #include "tests/support/temp_folder.h"
 
 namespace {

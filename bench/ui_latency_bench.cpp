@@ -11,12 +11,12 @@
 #include <cstdlib>
 
 #include "app/Unit1.h"
-#include "app/message_box.h"
 #include "app/playback.h"
 #include "engine/engine.h"
 #include "tests/support/radio_server.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_audio.h"
+#include "ui/message_box.h"
 
 namespace {
 

@@ -10,34 +10,23 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
-#include "app/message_box.h"
-#include "app/station_list.h"
-#include "app/window_font.h"
 #include "editor/input_box.h"
-#include "editor/station_save.h"
 #include "platform/ini_file.h"
+#include "stations/station_list.h"
+#include "stations/station_save.h"
+#include "ui/message_box.h"
+#include "ui/window_font.h"
+#include "ui/window_helpers.h"
+
+using tw::ui::AddStationRow;
+using tw::ui::FitWidth;
+using tw::ui::FromUtf8;
+using tw::ui::Place;
 
 namespace {
 
 constexpr int kClientWidth = 628;
 constexpr int kClientHeight = 442;
-constexpr int kStationRowHeight = 15;
-
-QString FromUtf8(const std::string& text) { return QString::fromStdString(text); }
-
-template <typename T>
-T* Place(T* control, const char* name, QRect place) {
-  control->setObjectName(name);
-  control->setGeometry(place);
-  return control;
-}
-
-// Labels size themselves to their text, so no caption is clipped in a fallback
-// font wider than the one the layout was drawn for.
-void FitWidth(QWidget* control) {
-  const int needed = control->sizeHint().width();
-  if (needed > control->width()) control->resize(needed, control->height());
-}
 
 // A list of stations with a pencil over it, drawn here instead of shipped.
 QIcon MakeEditorIcon() {
@@ -135,8 +124,7 @@ void TRadioEdit::FormCreate() {
   // Paired by section, as the main window loads them: a section with only a
   // name or only a URL never shifts later names onto other stations' URLs.
   for (tw::Station& station : tw::ReadStations(file)) {
-    auto* row = new QListWidgetItem(FromUtf8(station.name), ListBox1);
-    row->setSizeHint(QSize(0, kStationRowHeight));
+    AddStationRow(ListBox1, FromUtf8(station.name));
     text.push_back(std::move(station.url));
   }
 
@@ -185,8 +173,7 @@ void TRadioEdit::Edit1Change() {
 }
 
 void TRadioEdit::Button1Click() {
-  auto* row = new QListWidgetItem("Name", ListBox1);
-  row->setSizeHint(QSize(0, kStationRowHeight));
+  AddStationRow(ListBox1, "Name");
   text.push_back("https://url");
 }
 

@@ -7,22 +7,18 @@
 #include <string>
 #include <string_view>
 
+#include "platform/text.h"
+
 namespace tw::engine::ascii {
 
-inline char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char Lower(char c) { return AsciiLower(c); }
 inline bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 inline bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
 }
 
-inline bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
+inline bool EqualsNoCase(std::string_view a, std::string_view b) { return EqualNoCase(a, b); }
 
 inline bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);

@@ -8,11 +8,12 @@
 #include <string_view>
 #include <vector>
 
-#include "app/radio_txt.h"
-#include "app/station_list.h"
 #include "fuzz/fuzz_file.h"
 #include "platform/ini_file.h"
+#include "platform/text.h"
 #include "platform/text_codec.h"
+#include "stations/radio_txt.h"
+#include "stations/station_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text =

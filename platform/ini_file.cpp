@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/atomic_file.h"
+#include "platform/text.h"
 
 namespace tw {
 namespace {
@@ -20,20 +21,10 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 std::string AsciiLowerCopy(std::string_view text) {
   std::string lower(text);
   for (char& c : lower) c = AsciiLower(c);
   return lower;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
 }
 
 bool IsComment(std::string_view line) {
@@ -56,37 +47,6 @@ std::optional<std::string_view> LineKey(std::string_view line) {
   const size_t equals = line.find('=');
   if (equals == line.npos) return std::nullopt;
   return TrimBlanks(line.substr(0, equals));
-}
-
-// Splits text at CR LF, LF or CR; a line end at the very end adds no empty line.
-template <typename Add>
-void SplitLines(std::string_view text, Add add) {
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t end = text.find_first_of("\r\n", start);
-    if (end == text.npos) {
-      add(text.substr(start), std::string_view());
-      return;
-    }
-    const size_t eol_length =
-        text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1;
-    add(text.substr(start, end - start), text.substr(end, eol_length));
-    start = end + eol_length;
-  }
-}
-
-// The first count characters of UTF-8 text. Bytes 0x80..0xBF continue a
-// character, every other byte starts one; stray bytes of broken text just make
-// the count approximate.
-std::string_view FirstCharacters(std::string_view text, size_t count) {
-  size_t characters = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-      if (characters == count) return text.substr(0, i);
-      ++characters;
-    }
-  }
-  return text;
 }
 
 // A line break inside a value or section name would start a line the next read
@@ -142,7 +102,7 @@ IniFile::IniFile(std::filesystem::path path) : path_(std::move(path)) {
   bytes.clear();
   bytes.shrink_to_fit();
   encoding_ = decoded.encoding;
-  SplitLines(decoded.utf8, [this](std::string_view text, std::string_view eol) {
+  ForEachLine(decoded.utf8, [this](std::string_view text, std::string_view eol) {
     AddLine(Line{std::string(text), std::string(eol)});
   });
 }
@@ -198,7 +158,7 @@ std::string IniFile::ReadString(std::string_view section_name, std::string_view 
         value.back() == value.front()) {
       value = value.substr(1, value.size() - 2);
     }
-    return std::string(FirstCharacters(value, kMaxValueCharacters));
+    return std::string(Utf8Prefix(value, kMaxValueCharacters));
   }
   return std::string(fallback);
 }
@@ -218,7 +178,7 @@ void IniFile::WriteString(std::string_view section_in, std::string_view key,
   // A key may span lines; all but the last are written as they are, and the last
   // is followed by "=" and the value.
   std::vector<std::string> key_lines;
-  SplitLines(key, [&](std::string_view text, std::string_view) { key_lines.emplace_back(text); });
+  ForEachLine(key, [&](std::string_view text, std::string_view) { key_lines.emplace_back(text); });
   if (key_lines.empty() || (!key.empty() && (key.back() == '\r' || key.back() == '\n'))) {
     key_lines.emplace_back();
   }

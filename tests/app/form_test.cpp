@@ -20,13 +20,13 @@
 #include <thread>
 
 #include "app/Unit1.h"
-#include "app/message_box.h"
 #include "app/playback.h"
 #include "app/radio_status.h"
 #include "editor/Edit_Unit1.h"
 #include "engine/engine.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/widget_place.h"
+#include "ui/message_box.h"
 #include "vis/paint_box.h"
 
 namespace tw {

@@ -18,12 +18,12 @@
 #include <thread>
 
 #include "app/Unit1.h"
-#include "app/message_box.h"
 #include "editor/Edit_Unit1.h"
 #include "engine/engine.h"
 #include "tests/support/radio_server.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_audio.h"
+#include "ui/message_box.h"
 #include "vis/paint_box.h"
 
 namespace tw {

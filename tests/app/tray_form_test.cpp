@@ -8,10 +8,10 @@
 #include <QLabel>
 
 #include "app/Unit1.h"
-#include "app/message_box.h"
 #include "app/radio_status.h"
 #include "tests/support/fake_tray.h"
 #include "tests/support/temp_folder.h"
+#include "ui/message_box.h"
 
 namespace tw {
 namespace {

@@ -17,13 +17,13 @@
 #include <string>
 #include <vector>
 
-#include "app/message_box.h"
 #include "editor/Edit_Unit1.h"
 #include "editor/input_box.h"
-#include "tests/editor/station_text.h"
 #include "tests/platform/failure_conditions.h"
+#include "tests/stations/station_text.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/widget_place.h"
+#include "ui/message_box.h"
 
 namespace tw {
 namespace {

@@ -1,6 +1,6 @@
 // Writing the station list back: exactly the edited stations, a backup made once
 // and never replaced, and the old list kept whole when the write fails.
-#include "editor/station_save.h"
+#include "stations/station_save.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/editor/station_text.h"
 #include "tests/platform/failure_conditions.h"
+#include "tests/stations/station_text.h"
 #include "tests/support/temp_folder.h"
 
 namespace tw {

@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/station_list.h"
+#include "stations/station_list.h"
 
 namespace tw {
 

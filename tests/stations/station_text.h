@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/station_list.h"
 #include "platform/ini_file.h"
+#include "stations/station_list.h"
 
 namespace tw::test {
 

@@ -1,4 +1,4 @@
-#include "app/station_list.h"
+#include "stations/station_list.h"
 
 #include <cstdio>
 

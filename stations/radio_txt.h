@@ -15,9 +15,6 @@ inline constexpr const char* kRadioOldFileName = "radio.old";
 inline constexpr const char* kRadioTxtFormatError =
     "Error, check your radio.txt and the format:\r\nRadioname;URL";
 
-// Lines end at CR LF, LF or CR; a final line break adds no empty line.
-std::vector<std::string_view> SplitLines(std::string_view text);
-
 struct RadioTxtEntry {
   std::string name;
   std::string url;

@@ -1,4 +1,4 @@
-#include "editor/station_save.h"
+#include "stations/station_save.h"
 
 #include <fcntl.h>
 #include <stdlib.h>

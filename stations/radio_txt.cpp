@@ -1,12 +1,13 @@
-#include "app/radio_txt.h"
+#include "stations/radio_txt.h"
 
 #include <system_error>
 
-#include "app/station_list.h"
 #include "platform/atomic_file.h"
 #include "platform/ini_file.h"
 #include "platform/rename_noreplace.h"
+#include "platform/text.h"
 #include "platform/text_codec.h"
+#include "stations/station_list.h"
 
 namespace tw {
 
@@ -40,19 +41,6 @@ std::string ReadField(std::string_view line, std::size_t& pos) {
 }
 
 }  // namespace
-
-std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.push_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
 
 std::optional<RadioTxtEntry> ParseRadioTxtLine(std::string_view line) {
   std::size_t pos = 0;
