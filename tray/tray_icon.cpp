@@ -1,5 +1,7 @@
 #include "tray/tray_icon.h"
 
+#include "platform/text.h"
+
 namespace tw {
 
 namespace {
@@ -12,15 +14,6 @@ constexpr std::size_t kBalloonTextLength = 255;
 constexpr int kLongBalloonMs = 10000;
 
 }  // namespace
-
-std::string Utf8Prefix(const std::string& text, std::size_t count) {
-  std::size_t i = 0;
-  for (std::size_t chars = 0; i < text.size() && chars < count; ++chars) {
-    ++i;
-    while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
-  }
-  return text.substr(0, i);
-}
 
 TTrayIcon::TTrayIcon(NotificationArea& area, TrayClock& clock, TrayWindow& window)
     : area_(area), clock_(clock), window_(window), balloons_(area.AcceptsBalloons()) {
@@ -65,7 +58,7 @@ void TTrayIcon::RemoveIcon() {
 
 void TTrayIcon::MakeTip() {
   const std::string head = hint_.substr(0, hint_.find('|'));
-  tip_ = Utf8Prefix(head, balloons_ ? kTipLength : kOldTipLength);
+  tip_ = std::string(Utf8Prefix(head, balloons_ ? kTipLength : kOldTipLength));
 }
 
 void TTrayIcon::SetHint(const std::string& hint) {
@@ -87,8 +80,8 @@ void TTrayIcon::BalloonHint(const std::string& title, const std::string& value, 
   FTime = clock_.NowMs();
   FTimeDelay = delayMs / 1000;
   if (cancelPrevious) HideBalloon();
-  BalloonRequest balloon{Utf8Prefix(title, kBalloonTitleLength),
-                         Utf8Prefix(value, kBalloonTextLength), type, delayMs};
+  BalloonRequest balloon{std::string(Utf8Prefix(title, kBalloonTitleLength)),
+                         std::string(Utf8Prefix(value, kBalloonTextLength)), type, delayMs};
   if (!Notify(Command::Modify, [&] { return area_.ShowBalloon(balloon); })) return;
   const bool shown = !title.empty() || !value.empty();
   if (shown) {

@@ -148,7 +148,4 @@ class TTrayIcon {
   int FTimeDelay = 0;  // s
 };
 
-// The first `count` characters (code points) of UTF-8 text.
-std::string Utf8Prefix(const std::string& text, std::size_t count);
-
 }  // namespace tw

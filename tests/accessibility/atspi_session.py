@@ -45,6 +45,19 @@ class PrivateSession:
         if not address:
             raise RuntimeError("dbus-daemon did not start")
         self.env["DBUS_SESSION_BUS_ADDRESS"] = address
+        # The accessibility bus is started on demand; a program that asks for it
+        # while it is still starting (a busy machine) gives up for good, so it is
+        # brought up, and waited for, before anything else joins the desktop.
+        reply = subprocess.run(
+            ["dbus-send", "--session", "--print-reply=literal", "--reply-timeout=60000",
+             "--dest=org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus.GetAddress"],
+            env=self.env, capture_output=True, text=True, timeout=90, check=True)
+        # Likewise the registry, which the program tells that it is there.
+        subprocess.run(["dbus-send", "--bus=" + reply.stdout.strip(), "--print-reply",
+                        "--reply-timeout=60000", "--dest=org.a11y.atspi.Registry",
+                        "/org/a11y/atspi/registry", "org.freedesktop.DBus.Peer.Ping"],
+                       env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=90, check=True)
 
     def start(self, argv, extra_env):
         env = dict(self.env)

@@ -136,7 +136,13 @@ def run(session, executable):
                 return app
         return None
 
-    app = wait_for(find_app, 60, "the player on the accessibility bus")
+    try:
+        app = wait_for(find_app, 60, "the player on the accessibility bus")
+    except AssertionError:
+        apps = [(a.name, a.childCount) for a in pyatspi.Registry.getDesktop(0) if a is not None]
+        print("applications on the bus: %r; player %s" % (
+            apps, "running" if player.poll() is None else "ended with %r" % player.poll()))
+        raise
 
     def frames():
         # A window that is going away can leave an empty slot for a moment.
