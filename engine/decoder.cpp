@@ -325,7 +325,7 @@ class Decoder {
     if (nextHeaderHave_ < 4) return;
     nextHeaderHave_ = -1;
     const uint32_t next = MpegHeaderWord(nextHeader_.data());
-    if (goodFrames_ > 0 && MpegFrameBytes(next) && SameMpegStream(chainHeader_, next)) {
+    if (goodFrames_ > 0 && MpegSuccessorConfirms(chainHeader_, next)) {
       Trust();
     } else {
       Distrust();

@@ -46,6 +46,10 @@ std::optional<std::size_t> MpegFrameBytes(uint32_t header) {
 
 bool SameMpegStream(uint32_t a, uint32_t b) { return (a & kStreamMask) == (b & kStreamMask); }
 
+bool MpegSuccessorConfirms(uint32_t frame, uint32_t next) {
+  return MpegFrameBytes(next).has_value() && SameMpegStream(frame, next);
+}
+
 std::optional<std::size_t> FindMpegFrameStart(const uint8_t* frame, std::size_t size) {
   for (std::size_t at = 0; at + 4 <= size; ++at) {
     if (frame[at] != 0xFF) continue;

@@ -22,6 +22,11 @@ std::optional<std::size_t> MpegFrameBytes(uint32_t header);
 // Whether two headers can belong to one stream: same version, layer and rate.
 bool SameMpegStream(uint32_t a, uint32_t b);
 
+// The trust gate of raw MP3: a clean frame is a station's, not junk that
+// happened to decode, once the header that follows it where its length says
+// (`next`) is a usable header of the same stream as the frame's (`frame`).
+bool MpegSuccessorConfirms(uint32_t frame, uint32_t next);
+
 // Where in `frame` (a frame as a parser hands it out, perhaps after bytes that
 // preceded the stream's first header) the header lies whose frame ends exactly
 // at the end of `frame`; nullopt when none does.

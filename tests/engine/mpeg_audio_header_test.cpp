@@ -61,6 +61,12 @@ TEST(MpegAudioHeader, SameStream) {
   EXPECT_FALSE(SameMpegStream(a, 0xFFFB9400)) << "48 kHz";
   EXPECT_FALSE(SameMpegStream(a, 0xFFFD9000)) << "layer II";
   EXPECT_FALSE(SameMpegStream(a, 0xFFF39000)) << "MPEG 2";
+
+  // The trust gate also wants the successor to be a header of its own.
+  EXPECT_TRUE(MpegSuccessorConfirms(a, 0xFFFBB200));
+  EXPECT_FALSE(MpegSuccessorConfirms(a, 0xFFFB0000)) << "free format gives no length";
+  EXPECT_FALSE(MpegSuccessorConfirms(a, 0xFFFBF000)) << "bad bitrate index";
+  EXPECT_FALSE(MpegSuccessorConfirms(a, 0xFFFB9400)) << "48 kHz";
 }
 
 std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
