@@ -164,5 +164,7 @@ void TOcilloScope::Draw(TPaintBox* Target, const TWaveData& WaveData, int X, int
       }
     }
   }
-  if (Target) Target->SetFrame(VisBuff);
+  // Every pixel composed here is opaque (ScopePixel, or the background
+  // picture drawn over an opaque fill).
+  if (Target) Target->SetFrame(VisBuff, true);
 }

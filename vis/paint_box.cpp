@@ -39,12 +39,14 @@ void CopyPixels(QImage& dst, const QImage& src, int w, int h) {
 
 TPaintBox::TPaintBox(QWidget* parent) : QWidget(parent), image_(TransparentImage(size())) {}
 
-void TPaintBox::SetFrame(const QImage& Frame) {
+void TPaintBox::SetFrame(const QImage& Frame, bool Opaque) {
   FitImage();
   const int w = std::min(Frame.width(), image_.width());
   const int h = std::min(Frame.height(), image_.height());
   if (w <= 0 || h <= 0) return;
   CopyPixels(image_, Frame, w, h);
+  const bool whole = w == image_.width() && h == image_.height();
+  SetOpaque(Opaque && (opaque_ || whole));
   update(0, 0, w, h);
 }
 
@@ -70,4 +72,14 @@ void TPaintBox::FitImage() {
                std::min(next.height(), image_.height()));
   }
   image_ = std::move(next);
+  // Pixels the last frames did not reach are see-through again.
+  SetOpaque(false);
+}
+
+// An opaque box spares Qt painting the window's background under it on every
+// frame, most of a repaint's cost.
+void TPaintBox::SetOpaque(bool Value) {
+  if (Value == opaque_) return;
+  opaque_ = Value;
+  setAttribute(Qt::WA_OpaquePaintEvent, Value);
 }

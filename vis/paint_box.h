@@ -13,8 +13,9 @@ class TPaintBox : public QWidget {
   // Replaces the box's pixels from the top-left corner with Frame's, clipped to
   // the smaller of the two, and schedules a repaint. With a frame in the box's
   // own format and no other holder of the box's image this copies rows and
-  // allocates nothing.
-  void SetFrame(const QImage& Frame);
+  // allocates nothing. Opaque says every pixel of Frame is opaque: once such
+  // frames cover the whole box, Qt need not paint what lies beneath it first.
+  void SetFrame(const QImage& Frame, bool Opaque = false);
 
   // What the box shows: the last frame, kept across repaints so the trace stays
   // on screen after Stop or while a stream stalls. Transparent (the window's
@@ -28,6 +29,8 @@ class TPaintBox : public QWidget {
  private:
   // Gives the image the widget's size, keeping the overlapping pixels.
   void FitImage();
+  void SetOpaque(bool Value);
 
   QImage image_;
+  bool opaque_ = false;  // every pixel of image_ is opaque
 };

@@ -149,6 +149,36 @@ TEST(PaintBox, WindowShowsThroughBeforeFirstFrame) {
   EXPECT_EQ(after.pixel(10, 10), qRgb(0x12, 0x34, 0x56));
 }
 
+// A box covered by opaque frames lets Qt skip the background beneath it; once
+// it grows, or a see-through frame lands, the background must show again.
+TEST(PaintBox, OpaqueOnlyWhileFramesCoverIt) {
+  QWidget window;
+  window.resize(320, 120);
+  QPalette palette = window.palette();
+  palette.setColor(QPalette::Window, QColor(0x12, 0x34, 0x56));
+  window.setPalette(palette);
+  window.setAutoFillBackground(true);
+  auto* box = new TPaintBox(&window);
+  box->setGeometry(0, 0, kWidth, kHeight);
+  TOcilloScope scope(kWidth, kHeight);
+  scope.Draw(box, Constant(0), 0, kBaseline);
+  EXPECT_TRUE(box->testAttribute(Qt::WA_OpaquePaintEvent));
+
+  box->resize(kWidth + 20, kHeight);
+  scope.Draw(box, Constant(0), 0, kBaseline);
+  EXPECT_FALSE(box->testAttribute(Qt::WA_OpaquePaintEvent));
+  EXPECT_EQ(OnScreen(window).pixel(kWidth + 10, 10), qRgb(0x12, 0x34, 0x56));
+
+  box->resize(kWidth, kHeight);
+  scope.Draw(box, Constant(0), 0, kBaseline);
+  EXPECT_TRUE(box->testAttribute(Qt::WA_OpaquePaintEvent));
+  QImage clear(kWidth, kHeight, tw::kScopeImageFormat);
+  clear.fill(Qt::transparent);
+  box->SetFrame(clear);
+  EXPECT_FALSE(box->testAttribute(Qt::WA_OpaquePaintEvent));
+  EXPECT_EQ(OnScreen(window).pixel(10, 10), qRgb(0x12, 0x34, 0x56));
+}
+
 // A box sized before it is ever shown still takes frames at its new size.
 TEST(PaintBox, SizedWhileHidden) {
   QWidget window;
