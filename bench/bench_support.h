@@ -40,6 +40,17 @@ inline double Median(std::vector<double> values) {
 }
 
 // A field of /proc/<pid>/status in kB ("VmRSS", "RssAnon", ...); -1 when absent.
+// One line: the median of a series of times and its spread.
+inline void PrintSpread(const char* label, const std::vector<double>& values) {
+  if (values.empty()) {
+    std::printf("  %-50s (no successful run)\n", label);
+    return;
+  }
+  std::printf("  %-50s %7.1f ms  (%.1f .. %.1f)\n", label, Median(values),
+              *std::min_element(values.begin(), values.end()),
+              *std::max_element(values.begin(), values.end()));
+}
+
 inline long StatusKb(const std::string& pid, const std::string& field) {
   std::ifstream in("/proc/" + pid + "/status");
   std::string line;

@@ -27,6 +27,7 @@ namespace {
 using tw::bench::Clock;
 using tw::bench::Median;
 using tw::bench::Ms;
+using tw::bench::PrintSpread;
 
 constexpr int kRate = 44100;
 constexpr int kTrials = 5;
@@ -120,16 +121,6 @@ bool FfmpegTrial(const tw::test::RadioServer& server, const std::string& path,
   if (!got || serverByte == Clock::time_point()) return false;
   out.push_back(Ms(sample - serverByte));
   return true;
-}
-
-void PrintSpread(const char* label, const std::vector<double>& values) {
-  if (values.empty()) {
-    std::printf("  %-50s (no successful run)\n", label);
-    return;
-  }
-  std::printf("  %-50s %7.1f ms  (%.1f .. %.1f)\n", label, Median(values),
-              *std::min_element(values.begin(), values.end()),
-              *std::max_element(values.begin(), values.end()));
 }
 
 }  // namespace
