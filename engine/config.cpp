@@ -22,15 +22,15 @@ constexpr DWORD kPrebufMaxPercent = 100;
 constexpr DWORD kPlaylistMax = 2;
 
 struct Config {
-  std::atomic<DWORD> buffer_ms{500};
-  std::atomic<DWORD> float_dsp{0};
-  std::atomic<DWORD> net_prebuf{75};
-  std::atomic<DWORD> net_playlist{0};
-  std::atomic<DWORD> net_timeout_ms{10000};
-  std::atomic<DWORD> net_read_timeout_ms{20000};
-  std::atomic<DWORD> net_reconnect_ms{30000};
-  std::mutex proxy_mutex;
-  std::optional<std::string> proxy;  // guarded by proxy_mutex
+  std::atomic<DWORD> bufferMs{500};
+  std::atomic<DWORD> floatDsp{0};
+  std::atomic<DWORD> netPrebuf{75};
+  std::atomic<DWORD> netPlaylist{0};
+  std::atomic<DWORD> netTimeoutMs{10000};
+  std::atomic<DWORD> netReadTimeoutMs{20000};
+  std::atomic<DWORD> netReconnectMs{30000};
+  std::mutex proxyMutex;
+  std::optional<std::string> proxy;  // guarded by proxyMutex
 };
 
 Config& TheConfig() {
@@ -40,17 +40,17 @@ Config& TheConfig() {
 
 }  // namespace
 
-DWORD ConfigBufferMs() { return TheConfig().buffer_ms.load(); }
-bool ConfigFloatDsp() { return TheConfig().float_dsp.load() != 0; }
-DWORD ConfigNetPrebufPercent() { return TheConfig().net_prebuf.load(); }
-DWORD ConfigNetPlaylist() { return TheConfig().net_playlist.load(); }
-DWORD ConfigNetTimeoutMs() { return TheConfig().net_timeout_ms.load(); }
-DWORD ConfigNetReadTimeoutMs() { return TheConfig().net_read_timeout_ms.load(); }
-DWORD ConfigNetReconnectMs() { return TheConfig().net_reconnect_ms.load(); }
+DWORD ConfigBufferMs() { return TheConfig().bufferMs.load(); }
+bool ConfigFloatDsp() { return TheConfig().floatDsp.load() != 0; }
+DWORD ConfigNetPrebufPercent() { return TheConfig().netPrebuf.load(); }
+DWORD ConfigNetPlaylist() { return TheConfig().netPlaylist.load(); }
+DWORD ConfigNetTimeoutMs() { return TheConfig().netTimeoutMs.load(); }
+DWORD ConfigNetReadTimeoutMs() { return TheConfig().netReadTimeoutMs.load(); }
+DWORD ConfigNetReconnectMs() { return TheConfig().netReconnectMs.load(); }
 
 std::optional<std::string> ConfigNetProxy() {
   Config& config = TheConfig();
-  std::lock_guard lock(config.proxy_mutex);
+  std::lock_guard lock(config.proxyMutex);
   return config.proxy;
 }
 
@@ -62,25 +62,25 @@ extern "C" BOOL BASS_SetConfig(DWORD option, DWORD value) {
   Config& config = TheConfig();
   switch (option) {
     case BASS_CONFIG_BUFFER:
-      config.buffer_ms.store(std::clamp(value, kBufferMinMs, kBufferMaxMs));
+      config.bufferMs.store(std::clamp(value, kBufferMinMs, kBufferMaxMs));
       return Succeed();
     case BASS_CONFIG_FLOATDSP:
-      config.float_dsp.store(value != 0 ? 1 : 0);
+      config.floatDsp.store(value != 0 ? 1 : 0);
       return Succeed();
     case BASS_CONFIG_NET_PREBUF:
-      config.net_prebuf.store(std::min(value, kPrebufMaxPercent));
+      config.netPrebuf.store(std::min(value, kPrebufMaxPercent));
       return Succeed();
     case BASS_CONFIG_NET_PLAYLIST:
-      config.net_playlist.store(std::min(value, kPlaylistMax));
+      config.netPlaylist.store(std::min(value, kPlaylistMax));
       return Succeed();
     case BASS_CONFIG_NET_TIMEOUT:
-      config.net_timeout_ms.store(std::clamp<DWORD>(value, 100, 600000));
+      config.netTimeoutMs.store(std::clamp<DWORD>(value, 100, 600000));
       return Succeed();
     case BASS_CONFIG_NET_READTIMEOUT:
-      config.net_read_timeout_ms.store(std::clamp<DWORD>(value, 100, 600000));
+      config.netReadTimeoutMs.store(std::clamp<DWORD>(value, 100, 600000));
       return Succeed();
     case BASS_CONFIG_NET_RECONNECT:
-      config.net_reconnect_ms.store(std::min<DWORD>(value, 3600000));
+      config.netReconnectMs.store(std::min<DWORD>(value, 3600000));
       return Succeed();
     default:
       return Fail(BASS_ERROR_ILLPARAM);
@@ -92,25 +92,25 @@ extern "C" DWORD BASS_GetConfig(DWORD option) {
   switch (option) {
     case BASS_CONFIG_BUFFER:
       SetError(BASS_OK);
-      return config.buffer_ms.load();
+      return config.bufferMs.load();
     case BASS_CONFIG_FLOATDSP:
       SetError(BASS_OK);
-      return config.float_dsp.load();
+      return config.floatDsp.load();
     case BASS_CONFIG_NET_PREBUF:
       SetError(BASS_OK);
-      return config.net_prebuf.load();
+      return config.netPrebuf.load();
     case BASS_CONFIG_NET_PLAYLIST:
       SetError(BASS_OK);
-      return config.net_playlist.load();
+      return config.netPlaylist.load();
     case BASS_CONFIG_NET_TIMEOUT:
       SetError(BASS_OK);
-      return config.net_timeout_ms.load();
+      return config.netTimeoutMs.load();
     case BASS_CONFIG_NET_READTIMEOUT:
       SetError(BASS_OK);
-      return config.net_read_timeout_ms.load();
+      return config.netReadTimeoutMs.load();
     case BASS_CONFIG_NET_RECONNECT:
       SetError(BASS_OK);
-      return config.net_reconnect_ms.load();
+      return config.netReconnectMs.load();
     default:
       // Also the proxy: it is a text, which a DWORD cannot carry.
       SetError(BASS_ERROR_ILLPARAM);
@@ -131,7 +131,7 @@ extern "C" BOOL BASS_SetConfigPtr(DWORD option, const void* value) {
   }
   Config& config = TheConfig();
   {
-    std::lock_guard lock(config.proxy_mutex);
+    std::lock_guard lock(config.proxyMutex);
     config.proxy = std::move(proxy);
   }
   return Succeed();

@@ -37,15 +37,15 @@ bool DeviceId::Matches(const DeviceEntry& entry) const {
 std::vector<DeviceEntry> ListDevices() {
   std::vector<DeviceEntry> list;
   std::lock_guard lock(SdlAudioMutex());
-  const bool sdl_up = EnsureSdlAudioLocked();
+  const bool sdlUp = EnsureSdlAudioLocked();
   const char* driver =
-      Intern(sdl_up && SDL_GetCurrentAudioDriver() ? SDL_GetCurrentAudioDriver() : "");
+      Intern(sdlUp && SDL_GetCurrentAudioDriver() ? SDL_GetCurrentAudioDriver() : "");
 
   // Listed even without a working SDL driver, so that index 0 always means the
   // default; opening it then fails with BASS_ERROR_DRIVER.
   list.push_back({DeviceKind::kDefault, Intern("Default"), driver,
-                  BASS_DEVICE_DEFAULT | (sdl_up ? BASS_DEVICE_ENABLED : 0u)});
-  if (sdl_up) {
+                  BASS_DEVICE_DEFAULT | (sdlUp ? BASS_DEVICE_ENABLED : 0u)});
+  if (sdlUp) {
     const int count = SDL_GetNumAudioDevices(0);
     for (int i = 0; i < count; ++i) {
       const char* name = SDL_GetAudioDeviceName(i, 0);

@@ -26,9 +26,9 @@ std::optional<std::string_view> FindAttribute(std::string_view list, std::string
   const std::size_t n = list.size();
   while (i < n) {
     while (i < n && (list[i] == ',' || ascii::IsBlank(list[i]))) ++i;
-    std::size_t name_start = i;
+    std::size_t nameStart = i;
     while (i < n && list[i] != '=' && list[i] != ',') ++i;
-    std::string_view attr_name = Trim(list.substr(name_start, i - name_start));
+    std::string_view attrName = Trim(list.substr(nameStart, i - nameStart));
     std::string_view value;
     if (i < n && list[i] == '=') {
       ++i;
@@ -46,7 +46,7 @@ std::optional<std::string_view> FindAttribute(std::string_view list, std::string
         i = end;
       }
     }
-    if (!attr_name.empty() && EqualsNoCase(attr_name, name)) return value;
+    if (!attrName.empty() && EqualsNoCase(attrName, name)) return value;
   }
   return std::nullopt;
 }
@@ -115,7 +115,7 @@ int VariantRank(const HlsVariant& variant) {
 // Line-by-line state while reading a playlist.
 class HlsReader {
  public:
-  explicit HlsReader(std::string_view base_url) : base_(base_url) {}
+  explicit HlsReader(std::string_view baseUrl) : base_(baseUrl) {}
 
   void Line(std::string_view line) {
     line = Trim(line);
@@ -131,7 +131,7 @@ class HlsReader {
     playlist_.segments.reserve(segments_.size());
     for (HlsSegment& segment : segments_) {
       // Unsigned: a hostile sequence near 2^64 wraps instead of overflowing.
-      segment.sequence += playlist_.media_sequence;
+      segment.sequence += playlist_.mediaSequence;
       playlist_.segments.push_back(std::move(segment));
     }
     return std::move(playlist_);
@@ -143,29 +143,29 @@ class HlsReader {
       if (!line.starts_with(tag)) return std::nullopt;
       return line.substr(tag.size());
     };
-    if (auto stream_inf = after("#EXT-X-STREAM-INF:")) {
-      playlist_.is_master = true;
+    if (auto streamInf = after("#EXT-X-STREAM-INF:")) {
+      playlist_.isMaster = true;
       HlsVariant variant;
-      if (auto v = FindAttribute(*stream_inf, "BANDWIDTH")) {
+      if (auto v = FindAttribute(*streamInf, "BANDWIDTH")) {
         variant.bandwidth = ParseUnsigned(*v).value_or(0);
       }
-      if (auto v = FindAttribute(*stream_inf, "CODECS")) variant.codecs = *v;
-      if (auto v = FindAttribute(*stream_inf, "AUDIO")) variant.audio_group = *v;
-      pending_variant_ = std::move(variant);
+      if (auto v = FindAttribute(*streamInf, "CODECS")) variant.codecs = *v;
+      if (auto v = FindAttribute(*streamInf, "AUDIO")) variant.audioGroup = *v;
+      pendingVariant_ = std::move(variant);
     } else if (auto media = after("#EXT-X-MEDIA:")) {
-      playlist_.is_master = true;
+      playlist_.isMaster = true;
       MediaTag(*media);
     } else if (auto extinf = after("#EXTINF:")) {
-      pending_extinf_ = CutExtinf(*extinf);
-      pending_duration_ = ParseSeconds(extinf->substr(0, extinf->find(','))).value_or(0);
+      pendingExtinf_ = CutExtinf(*extinf);
+      pendingDuration_ = ParseSeconds(extinf->substr(0, extinf->find(','))).value_or(0);
     } else if (auto target = after("#EXT-X-TARGETDURATION:")) {
-      playlist_.target_duration = ParseSeconds(*target).value_or(0);
+      playlist_.targetDuration = ParseSeconds(*target).value_or(0);
     } else if (auto sequence = after("#EXT-X-MEDIA-SEQUENCE:")) {
-      playlist_.media_sequence = ParseUnsigned(*sequence).value_or(0);
+      playlist_.mediaSequence = ParseUnsigned(*sequence).value_or(0);
     } else if (line == "#EXT-X-ENDLIST") {
-      playlist_.end_list = true;
+      playlist_.endList = true;
     } else if (line == "#EXT-X-DISCONTINUITY") {
-      pending_discontinuity_ = true;
+      pendingDiscontinuity_ = true;
     } else if (auto map = after("#EXT-X-MAP:")) {
       // Applies to every later segment, until the next one.
       auto uri = FindAttribute(*map, "URI");
@@ -182,23 +182,23 @@ class HlsReader {
     auto type = FindAttribute(attrs, "TYPE");
     auto uri = FindAttribute(attrs, "URI");
     if (!type || !EqualsNoCase(*type, "AUDIO") || !uri) return;
-    if (playlist_.audio_renditions.size() >= kMaxHlsVariants) return;
+    if (playlist_.audioRenditions.size() >= kMaxHlsVariants) return;
     HlsAudioRendition rendition;
     rendition.url = CleanEntryUrl(base_, *uri);
     if (rendition.url.empty()) return;
-    if (auto v = FindAttribute(attrs, "GROUP-ID")) rendition.group_id = *v;
+    if (auto v = FindAttribute(attrs, "GROUP-ID")) rendition.groupId = *v;
     if (auto v = FindAttribute(attrs, "NAME")) rendition.name = *v;
     if (auto v = FindAttribute(attrs, "LANGUAGE")) rendition.language = *v;
-    auto is_default = FindAttribute(attrs, "DEFAULT");
-    rendition.is_default = is_default && EqualsNoCase(*is_default, "YES");
-    playlist_.audio_renditions.push_back(std::move(rendition));
+    auto isDefault = FindAttribute(attrs, "DEFAULT");
+    rendition.isDefault = isDefault && EqualsNoCase(*isDefault, "YES");
+    playlist_.audioRenditions.push_back(std::move(rendition));
   }
 
   void Uri(std::string_view line) {
-    if (pending_variant_) {
+    if (pendingVariant_) {
       // The URI line after #EXT-X-STREAM-INF belongs to that variant.
-      HlsVariant variant = std::move(*pending_variant_);
-      pending_variant_.reset();
+      HlsVariant variant = std::move(*pendingVariant_);
+      pendingVariant_.reset();
       if (playlist_.variants.size() >= kMaxHlsVariants) return;
       variant.url = CleanEntryUrl(base_, line);
       if (!variant.url.empty()) playlist_.variants.push_back(std::move(variant));
@@ -206,14 +206,14 @@ class HlsReader {
     }
     HlsSegment segment;
     segment.sequence = position_++;  // the media sequence is added in Finish()
-    segment.extinf = std::move(pending_extinf_);
-    segment.duration = pending_duration_;
-    segment.discontinuity = pending_discontinuity_;
+    segment.extinf = std::move(pendingExtinf_);
+    segment.duration = pendingDuration_;
+    segment.discontinuity = pendingDiscontinuity_;
     segment.encrypted = encrypted_;
-    segment.map_url = map_;
-    pending_extinf_.clear();
-    pending_duration_ = 0;
-    pending_discontinuity_ = false;
+    segment.mapUrl = map_;
+    pendingExtinf_.clear();
+    pendingDuration_ = 0;
+    pendingDiscontinuity_ = false;
     segment.url = CleanEntryUrl(base_, line);
     if (segment.url.empty()) return;
     segments_.push_back(std::move(segment));
@@ -224,20 +224,20 @@ class HlsReader {
   HlsPlaylist playlist_;
   std::deque<HlsSegment> segments_;  // the newest kMaxHlsSegments
   std::uint64_t position_ = 0;       // segments seen so far, kept or not
-  std::optional<HlsVariant> pending_variant_;
-  std::string pending_extinf_;
-  double pending_duration_ = 0;
-  bool pending_discontinuity_ = false;
+  std::optional<HlsVariant> pendingVariant_;
+  std::string pendingExtinf_;
+  double pendingDuration_ = 0;
+  bool pendingDiscontinuity_ = false;
   bool encrypted_ = false;  // the last #EXT-X-KEY applies to all later segments
   std::string map_;         // the last #EXT-X-MAP, likewise
 };
 
 }  // namespace
 
-std::optional<HlsPlaylist> ParseHls(std::string_view text, std::string_view base_url) {
+std::optional<HlsPlaylist> ParseHls(std::string_view text, std::string_view baseUrl) {
   text = ascii::SkipBom(text);
   if (!text.starts_with("#EXTM3U")) return std::nullopt;
-  HlsReader reader(base_url);
+  HlsReader reader(baseUrl);
   bool first = true;
   ascii::ForEachLine(text, [&](std::string_view line) {
     if (!first) reader.Line(line);  // the first line is the #EXTM3U header
@@ -249,32 +249,32 @@ std::optional<HlsPlaylist> ParseHls(std::string_view text, std::string_view base
 
 std::size_t ChooseVariant(const HlsPlaylist& playlist) {
   const std::vector<HlsVariant>& variants = playlist.variants;
-  int best_rank = 2;
-  for (const HlsVariant& variant : variants) best_rank = std::min(best_rank, VariantRank(variant));
-  std::optional<std::size_t> highest_fitting;
+  int bestRank = 2;
+  for (const HlsVariant& variant : variants) bestRank = std::min(bestRank, VariantRank(variant));
+  std::optional<std::size_t> highestFitting;
   std::optional<std::size_t> lowest;
   for (std::size_t i = 0; i < variants.size(); ++i) {
-    if (VariantRank(variants[i]) != best_rank) continue;
+    if (VariantRank(variants[i]) != bestRank) continue;
     std::uint64_t bandwidth = variants[i].bandwidth;
     if (bandwidth <= kHlsPreferredMaxBandwidth &&
-        (!highest_fitting || bandwidth > variants[*highest_fitting].bandwidth)) {
-      highest_fitting = i;
+        (!highestFitting || bandwidth > variants[*highestFitting].bandwidth)) {
+      highestFitting = i;
     }
     if (!lowest || bandwidth < variants[*lowest].bandwidth) lowest = i;
   }
-  return highest_fitting.value_or(lowest.value_or(0));
+  return highestFitting.value_or(lowest.value_or(0));
 }
 
 std::size_t HlsStartIndex(const HlsPlaylist& playlist) {
   const std::size_t count = playlist.segments.size();
-  if (count == 0 || playlist.end_list) return 0;
-  if (playlist.target_duration <= 0) return count > 3 ? count - 3 : 0;
-  const double wanted = 3 * playlist.target_duration;
-  double from_end = 0;
+  if (count == 0 || playlist.endList) return 0;
+  if (playlist.targetDuration <= 0) return count > 3 ? count - 3 : 0;
+  const double wanted = 3 * playlist.targetDuration;
+  double fromEnd = 0;
   for (std::size_t i = count; i-- > 0;) {
     double duration = playlist.segments[i].duration;
-    from_end += duration > 0 ? duration : playlist.target_duration;
-    if (from_end >= wanted) return i;
+    fromEnd += duration > 0 ? duration : playlist.targetDuration;
+    if (fromEnd >= wanted) return i;
   }
   return 0;
 }

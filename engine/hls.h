@@ -28,16 +28,16 @@ struct HlsVariant {
   std::string url;              // absolute
   std::uint64_t bandwidth = 0;  // BANDWIDTH in bit/s; 0 when missing or unreadable
   std::string codecs;           // CODECS as listed, e.g. "mp4a.40.2"
-  std::string audio_group;      // AUDIO: GROUP-ID of the renditions that go with it
+  std::string audioGroup;       // AUDIO: GROUP-ID of the renditions that go with it
 };
 
 // #EXT-X-MEDIA:TYPE=AUDIO with a URI (without one the audio is in the variant).
 struct HlsAudioRendition {
   std::string url;  // absolute
-  std::string group_id;
+  std::string groupId;
   std::string name;
   std::string language;
-  bool is_default = false;
+  bool isDefault = false;
 };
 
 struct HlsSegment {
@@ -49,28 +49,28 @@ struct HlsSegment {
   bool encrypted = false;      // an #EXT-X-KEY other than METHOD=NONE applies
   // The #EXT-X-MAP init segment that applies (absolute): fragmented MP4
   // segments need it in front. "" when none applies, or its URI was unusable.
-  std::string map_url{};
+  std::string mapUrl{};
 };
 
 struct HlsPlaylist {
   // Set by any #EXT-X-STREAM-INF or #EXT-X-MEDIA tag, even if no usable URI
   // followed, so that the caller does not mistake it for an empty media list.
-  bool is_master = false;
+  bool isMaster = false;
   std::vector<HlsVariant> variants;
-  std::vector<HlsAudioRendition> audio_renditions;
+  std::vector<HlsAudioRendition> audioRenditions;
 
-  double target_duration = 0;  // seconds; 0 when missing
-  std::uint64_t media_sequence = 0;
-  bool end_list = false;
+  double targetDuration = 0;  // seconds; 0 when missing
+  std::uint64_t mediaSequence = 0;
+  bool endList = false;
   std::vector<HlsSegment> segments;  // possibly empty: the caller decides
 };
 
 // nullopt when the text does not start with "#EXTM3U" (after an optional UTF-8
-// BOM). Relative URIs are made absolute against `base_url`; URIs that are not
+// BOM). Relative URIs are made absolute against `baseUrl`; URIs that are not
 // http(s), contain control characters or are too long are skipped (their
 // segments still take up a sequence number). Tags that do not matter for audio
 // playback are ignored.
-std::optional<HlsPlaylist> ParseHls(std::string_view text, std::string_view base_url);
+std::optional<HlsPlaylist> ParseHls(std::string_view text, std::string_view baseUrl);
 
 // Which variant to play. Radio HLS usually lists several bitrates of one audio
 // stream, so: among the variants that carry audio and no video (or whose CODECS

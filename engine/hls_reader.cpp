@@ -58,14 +58,14 @@ bool Pause(Stream& stream, double seconds) {
 
 // The target duration the reader times itself by.
 double TargetSeconds(const HlsPlaylist& playlist) {
-  const double target = playlist.target_duration > 0 ? playlist.target_duration : 2;
+  const double target = playlist.targetDuration > 0 ? playlist.targetDuration : 2;
   return std::clamp(target, 1.0, kMaxTargetSeconds);
 }
 
 // A container type the decoder understands, from the response or the URL.
 std::string SegmentType(const std::string& contentType, const HlsSegment& segment) {
   // Whatever the server calls them, segments after an init segment are MP4.
-  if (!segment.map_url.empty()) return "audio/mp4";
+  if (!segment.mapUrl.empty()) return "audio/mp4";
   const std::string type = Lowered(contentType);
   if (type.find("mp2t") != std::string::npos || type.find("aac") != std::string::npos ||
       type.find("mpeg") != std::string::npos || type.find("mp4") != std::string::npos) {
@@ -88,16 +88,16 @@ class HlsReader {
   int Run(std::string text, std::string url) {
     std::optional<HlsPlaylist> playlist = ParseHls(text, url);
     if (!playlist) return BASS_ERROR_FILEFORM;
-    if (playlist->is_master) {
+    if (playlist->isMaster) {
       if (playlist->variants.empty()) return BASS_ERROR_FILEFORM;
       const HlsVariant& variant = playlist->variants[ChooseVariant(*playlist)];
       url = variant.url;
       // A variant whose audio comes from a rendition of its group plays that.
-      for (const HlsAudioRendition& rendition : playlist->audio_renditions) {
-        if (!variant.audio_group.empty() && rendition.group_id == variant.audio_group &&
+      for (const HlsAudioRendition& rendition : playlist->audioRenditions) {
+        if (!variant.audioGroup.empty() && rendition.groupId == variant.audioGroup &&
             !rendition.url.empty()) {
           url = rendition.url;
-          if (rendition.is_default) break;
+          if (rendition.isDefault) break;
         }
       }
       std::string finalUrl;
@@ -107,7 +107,7 @@ class HlsReader {
       }
       url = finalUrl;
       playlist = ParseHls(text, url);
-      if (!playlist || playlist->is_master) return BASS_ERROR_FILEFORM;
+      if (!playlist || playlist->isMaster) return BASS_ERROR_FILEFORM;
     }
     return PlayMedia(std::move(*playlist), url);
   }
@@ -142,7 +142,7 @@ class HlsReader {
         }
       }
       if (progressed) advanced = Clock::now();
-      if (playlist.end_list) {
+      if (playlist.endList) {
         if (!*gotAudio_) return playlist.segments.empty() ? BASS_ERROR_FILEFORM : failure_;
         return BASS_ERROR_ENDED;
       }
@@ -164,7 +164,7 @@ class HlsReader {
       if (reloadError == BASS_ERROR_HANDLE) return reloadError;
       if (reloadError != BASS_OK) continue;  // tried again until the list counts as ended
       std::optional<HlsPlaylist> reloaded = ParseHls(text, finalUrl);
-      if (!reloaded || reloaded->is_master) return BASS_ERROR_FILEFORM;
+      if (!reloaded || reloaded->isMaster) return BASS_ERROR_FILEFORM;
       playlist = std::move(*reloaded);
     }
   }
@@ -184,11 +184,11 @@ class HlsReader {
   }
 
   int FetchSegment(const HlsSegment& segment, bool* queued) {
-    if (!segment.map_url.empty() && segment.map_url != map_) {
+    if (!segment.mapUrl.empty() && segment.mapUrl != map_) {
       std::string init, finalUrl;
-      const int error = FetchBytes(stream_, segment.map_url, kMaxInitBytes, &init, &finalUrl);
+      const int error = FetchBytes(stream_, segment.mapUrl, kMaxInitBytes, &init, &finalUrl);
       if (error != BASS_OK) return failure_ = error;
-      map_ = segment.map_url;
+      map_ = segment.mapUrl;
       init_ = std::move(init);
       newMap_ = true;
     }
@@ -226,7 +226,7 @@ class HlsReader {
   // one after a new init segment or a discontinuity to another container.
   bool Begin(const ResponseHead& head, const HlsSegment& segment) {
     const std::string type = SegmentType(head.contentType, segment);
-    const bool mp4 = !segment.map_url.empty();
+    const bool mp4 = !segment.mapUrl.empty();
     const bool another = mp4 ? newMap_ : !map_.empty() || (segment.discontinuity && type != type_);
     if (*gotAudio_ && !another) return true;
     if (!*gotAudio_) {

@@ -7,15 +7,15 @@
 
 namespace tw::engine {
 
-std::optional<std::size_t> ParseMetaint(std::string_view header_value) {
-  header_value = ascii::Trim(header_value);  // header lines arrive with their CR LF
+std::optional<std::size_t> ParseMetaint(std::string_view headerValue) {
+  headerValue = ascii::Trim(headerValue);  // header lines arrive with their CR LF
   // A digit first: "+8192", "-1" and " 8192" with inner blanks are all refused.
-  if (header_value.empty() || header_value.front() < '0' || header_value.front() > '9') {
+  if (headerValue.empty() || headerValue.front() < '0' || headerValue.front() > '9') {
     return std::nullopt;
   }
   std::size_t value = 0;
-  const char* end = header_value.data() + header_value.size();
-  auto [ptr, ec] = std::from_chars(header_value.data(), end, value);
+  const char* end = headerValue.data() + headerValue.size();
+  auto [ptr, ec] = std::from_chars(headerValue.data(), end, value);
   if (ec != std::errc() || ptr != end || value == 0 || value > kMaxMetaint) return std::nullopt;
   return value;
 }
@@ -39,28 +39,28 @@ bool IcySplitter::Feed(std::string_view in, const std::function<bool(std::string
   while (!in.empty()) {
     switch (part_) {
       case Part::kAudio: {
-        std::size_t n = std::min(audio_left_, in.size());
+        std::size_t n = std::min(audioLeft_, in.size());
         const std::string_view bytes = in.substr(0, n);
         in.remove_prefix(n);
-        audio_left_ -= n;
-        if (audio_left_ == 0) part_ = Part::kLength;
+        audioLeft_ -= n;
+        if (audioLeft_ == 0) part_ = Part::kLength;
         if (!onAudio(bytes)) return false;
         break;
       }
       case Part::kLength: {
-        block_left_ = static_cast<unsigned char>(in.front()) * std::size_t{16};
+        blockLeft_ = static_cast<unsigned char>(in.front()) * std::size_t{16};
         in.remove_prefix(1);
         block_.clear();
-        audio_left_ = metaint_;
-        part_ = block_left_ == 0 ? Part::kAudio : Part::kBlock;
+        audioLeft_ = metaint_;
+        part_ = blockLeft_ == 0 ? Part::kAudio : Part::kBlock;
         break;
       }
       case Part::kBlock: {
-        std::size_t n = std::min(block_left_, in.size());
+        std::size_t n = std::min(blockLeft_, in.size());
         block_.append(in.substr(0, n));
         in.remove_prefix(n);
-        block_left_ -= n;
-        if (block_left_ == 0) {
+        blockLeft_ -= n;
+        if (blockLeft_ == 0) {
           part_ = Part::kAudio;
           std::size_t used = block_.find_last_not_of('\0');
           std::string block = std::move(block_);

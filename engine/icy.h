@@ -25,7 +25,7 @@ inline constexpr std::size_t kMaxIcyBlock = 255 * 16;
 // The value of an icy-metaint header: a plain decimal number from 1 to
 // kMaxMetaint, optionally surrounded by blanks (CR LF included). Anything else (signs, junk after
 // the digits, zero, overflow) is nullopt and the stream is read without metadata.
-std::optional<std::size_t> ParseMetaint(std::string_view header_value);
+std::optional<std::size_t> ParseMetaint(std::string_view headerValue);
 
 // Separates audio from metadata blocks. Data may arrive split at any byte; the
 // splitter keeps its place between calls. Memory it holds is at most one
@@ -34,7 +34,7 @@ std::optional<std::size_t> ParseMetaint(std::string_view header_value);
 class IcySplitter {
  public:
   // metaint 0: the stream carries no metadata and everything is audio.
-  explicit IcySplitter(std::size_t metaint) : metaint_(metaint), audio_left_(metaint) {}
+  explicit IcySplitter(std::size_t metaint) : metaint_(metaint), audioLeft_(metaint) {}
 
   // Appends the audio bytes of `in` to *audio and each metadata block completed
   // by `in` to *blocks, with the NUL padding at its end removed. A length byte
@@ -55,9 +55,9 @@ class IcySplitter {
 
   std::size_t metaint_;
   Part part_ = Part::kAudio;
-  std::size_t audio_left_;      // audio bytes before the next length byte
-  std::size_t block_left_ = 0;  // metadata bytes still to come in this block
-  std::string block_;           // the block so far; never above kMaxIcyBlock
+  std::size_t audioLeft_;      // audio bytes before the next length byte
+  std::size_t blockLeft_ = 0;  // metadata bytes still to come in this block
+  std::string block_;          // the block so far; never above kMaxIcyBlock
 };
 
 }  // namespace tw::engine

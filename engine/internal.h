@@ -106,9 +106,9 @@ class Output {
   Output() = default;
 };
 
-// sdl_name null means the system default. On failure returns null and sets
+// sdlName null means the system default. On failure returns null and sets
 // *error to a BASS_ERROR_ code. Takes SdlAudioMutex(), as does closing.
-std::unique_ptr<Output> OpenSdlOutput(const char* sdl_name, int freq, Mixer& mixer, int* error);
+std::unique_ptr<Output> OpenSdlOutput(const char* sdlName, int freq, Mixer& mixer, int* error);
 // The silent "No sound" output: a thread that consumes audio in real time while
 // a stream is attached, and sleeps while none is.
 std::unique_ptr<Output> OpenNullOutput(int freq, Mixer& mixer);
@@ -120,7 +120,7 @@ struct EngineState {
   std::mutex mutex;
   bool initialised = false;
   DeviceId device;
-  int device_index = -1;  // the number BASS_Init was given (-1 stored as 0)
+  int deviceIndex = -1;  // the number BASS_Init was given (-1 stored as 0)
   int freq = 0;
   // Declared before `output` so that, should the state ever be destroyed, the
   // output stops before the mixer it pulls from goes away.

@@ -51,7 +51,7 @@ void Mixer::Render(float* out, std::size_t frames) {
       }
     }
   }
-  frames_rendered_.fetch_add(frames, std::memory_order_relaxed);
+  framesRendered_.fetch_add(frames, std::memory_order_relaxed);
 }
 
 std::size_t Mixer::StartOffset(Stream& stream, std::size_t frames, int64_t now) {

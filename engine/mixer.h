@@ -32,21 +32,21 @@ class Mixer {
 
   // Output thread, after Render: whether a started stream waits for enough
   // audio to begin. An output with a period of its own may render again soon.
-  bool start_pending() const { return startPending_; }
+  bool StartPending() const { return startPending_; }
   // Output thread, after Render: whether a stream is playing or stalled, so a
   // later render could give anything but silence. Attached streams that have
   // ended (an end sync that waits for its box) need none.
-  bool streams_active() const { return streamsActive_; }
+  bool StreamsActive() const { return streamsActive_; }
 
   // The output thread, or whoever owns an output that sleeps: frames the output
   // played as silence without rendering them.
   void CountSilence(uint64_t frames) {
-    frames_rendered_.fetch_add(frames, std::memory_order_relaxed);
+    framesRendered_.fetch_add(frames, std::memory_order_relaxed);
   }
 
   // Any thread.
-  bool has_streams() const { return streamCount_.load(std::memory_order_acquire) != 0; }
-  uint64_t frames_rendered() const { return frames_rendered_.load(std::memory_order_relaxed); }
+  bool HasStreams() const { return streamCount_.load(std::memory_order_acquire) != 0; }
+  uint64_t FramesRendered() const { return framesRendered_.load(std::memory_order_relaxed); }
 
  private:
   void MixStream(Stream& stream, float* out, std::size_t frames);
@@ -55,7 +55,7 @@ class Mixer {
   std::size_t StartOffset(Stream& stream, std::size_t frames, int64_t now);
 
   const int freq_;
-  std::atomic<uint64_t> frames_rendered_{0};
+  std::atomic<uint64_t> framesRendered_{0};
   // The output thread holds streamsMutex_ (try_lock) for a whole render; API
   // threads hold it only to change the list.
   std::mutex streamsMutex_;

@@ -63,7 +63,7 @@ int SwitchOutput(int device) {
   EngineState& state = State();
   std::lock_guard lock(state.mutex);
   if (!state.initialised) return BASS_ERROR_INIT;
-  if (index == state.device_index) return BASS_OK;
+  if (index == state.deviceIndex) return BASS_OK;
   const std::vector<DeviceEntry> list = ListDevices();
   if (static_cast<std::size_t>(index) >= list.size()) return BASS_ERROR_DEVICE;
   const DeviceEntry& entry = list[static_cast<std::size_t>(index)];
@@ -84,7 +84,7 @@ int SwitchOutput(int device) {
   }
   state.output = std::move(output);
   state.device = DeviceId{entry.kind, entry.kind == DeviceKind::kSdl ? entry.name : ""};
-  state.device_index = index;
+  state.deviceIndex = index;
   return BASS_OK;
 }
 
@@ -98,7 +98,7 @@ uint64_t FramesRendered() {
   EngineState& state = State();
   std::lock_guard lock(state.mutex);
   if (!state.mixer) return 0;
-  return state.mixer->frames_rendered() + (state.output ? state.output->SilentFrames() : 0);
+  return state.mixer->FramesRendered() + (state.output ? state.output->SilentFrames() : 0);
 }
 
 }  // namespace tw::engine
@@ -128,7 +128,7 @@ extern "C" BOOL BASS_Init(int device, DWORD freq, DWORD /*flags*/, void* /*win*/
     if (!output) return Fail(error);
 
     state.device = DeviceId{entry.kind, entry.kind == DeviceKind::kSdl ? entry.name : ""};
-    state.device_index = index;
+    state.deviceIndex = index;
     state.freq = rate;
     state.mixer = std::move(mixer);
     state.output = std::move(output);
@@ -156,7 +156,7 @@ extern "C" BOOL BASS_Free(void) {
   state.mixer.reset();
   state.initialised = false;
   state.device = DeviceId{};
-  state.device_index = -1;
+  state.deviceIndex = -1;
   state.freq = 0;
   return Succeed();
 }
@@ -169,5 +169,5 @@ extern "C" DWORD BASS_GetDevice(void) {
     return static_cast<DWORD>(-1);
   }
   SetError(BASS_OK);
-  return static_cast<DWORD>(state.device_index);
+  return static_cast<DWORD>(state.deviceIndex);
 }

@@ -80,7 +80,7 @@ class NullOutput final : public Output {
     uint64_t carry = 0;  // frame fractions left over, in frames * 1e9
     std::unique_lock lock(mutex_);
     for (;;) {
-      if (!woken_ && (!mixer_.has_streams() || !mixer_.streams_active())) {
+      if (!woken_ && (!mixer_.HasStreams() || !mixer_.StreamsActive())) {
         // Nothing to play: no wake-ups until a stream is attached (Wake), which
         // counts the silence played meanwhile. An ended stream never plays again.
         idle_ = true;
@@ -109,7 +109,7 @@ class NullOutput final : public Output {
       while (frames > 0) {
         const auto chunk = static_cast<std::size_t>(std::min<uint64_t>(frames, kChunkFrames));
         mixer_.Render(discard.data(), chunk);
-        startPending = startPending || mixer_.start_pending();
+        startPending = startPending || mixer_.StartPending();
         frames -= chunk;
       }
       // A stream waiting to begin (for a few tens of milliseconds at most)

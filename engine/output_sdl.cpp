@@ -26,7 +26,7 @@ class SdlOutput final : public Output {
 
   // Returns a BASS_ERROR_ code. Starts the device, so the callback may run
   // before this returns.
-  int Open(const char* sdl_name, int freq, Mixer& mixer);
+  int Open(const char* sdlName, int freq, Mixer& mixer);
 
   // SDL's audio thread.
   static void SDLCALL Callback(void* userdata, Uint8* stream, int len) {
@@ -39,7 +39,7 @@ class SdlOutput final : public Output {
   SDL_AudioDeviceID device_ = 0;
 };
 
-int SdlOutput::Open(const char* sdl_name, int freq, Mixer& mixer) {
+int SdlOutput::Open(const char* sdlName, int freq, Mixer& mixer) {
   std::lock_guard lock(SdlAudioMutex());
   if (!EnsureSdlAudioLocked()) return BASS_ERROR_DRIVER;
   SDL_AudioSpec want{};
@@ -52,7 +52,7 @@ int SdlOutput::Open(const char* sdl_name, int freq, Mixer& mixer) {
   SDL_AudioSpec have{};
   // No allowed changes: SDL converts to the device's format, so the mixer always
   // sees the format it was made for.
-  device_ = SDL_OpenAudioDevice(sdl_name, 0, &want, &have, 0);
+  device_ = SDL_OpenAudioDevice(sdlName, 0, &want, &have, 0);
   if (device_ == 0) return BASS_ERROR_DRIVER;
   SDL_PauseAudioDevice(device_, 0);  // devices open paused
   return BASS_OK;
@@ -60,11 +60,11 @@ int SdlOutput::Open(const char* sdl_name, int freq, Mixer& mixer) {
 
 }  // namespace
 
-std::unique_ptr<Output> OpenSdlOutput(const char* sdl_name, int freq, Mixer& mixer, int* error) {
+std::unique_ptr<Output> OpenSdlOutput(const char* sdlName, int freq, Mixer& mixer, int* error) {
   // Made before the device opens, so nothing can fail between opening the device
   // and owning it (an unowned open device would call a freed mixer).
   auto output = std::make_unique<SdlOutput>();
-  *error = output->Open(sdl_name, freq, mixer);
+  *error = output->Open(sdlName, freq, mixer);
   if (*error != BASS_OK) return nullptr;
   return output;
 }

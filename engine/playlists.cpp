@@ -46,7 +46,7 @@ class EntryList {
 std::vector<std::string> ParsePls(std::string_view body, std::string_view base) {
   // Ordered by N of "FileN", not by position: some generators write File10
   // before File2. Only the kMaxPlaylistEntries lowest numbers are kept.
-  std::map<std::uint64_t, std::string> by_number;
+  std::map<std::uint64_t, std::string> byNumber;
   ForEachLine(body, [&](std::string_view line) {
     std::size_t eq = line.find('=');
     if (eq == std::string_view::npos) return true;
@@ -57,19 +57,19 @@ std::vector<std::string> ParsePls(std::string_view body, std::string_view base) 
     const char* end = digits.data() + digits.size();
     auto [ptr, ec] = std::from_chars(digits.data(), end, number);
     if (!IsDigit(digits[0]) || ec != std::errc() || ptr != end) return true;
-    if (by_number.contains(number)) return true;  // the first FileN wins
-    if (by_number.size() >= kMaxPlaylistEntries && number > by_number.rbegin()->first) {
+    if (byNumber.contains(number)) return true;  // the first FileN wins
+    if (byNumber.size() >= kMaxPlaylistEntries && number > byNumber.rbegin()->first) {
       return true;
     }
     std::string url = CleanEntryUrl(base, Trim(line.substr(eq + 1)));
     if (url.empty()) return true;
-    by_number.emplace(number, std::move(url));
-    if (by_number.size() > kMaxPlaylistEntries) by_number.erase(std::prev(by_number.end()));
+    byNumber.emplace(number, std::move(url));
+    if (byNumber.size() > kMaxPlaylistEntries) byNumber.erase(std::prev(byNumber.end()));
     return true;
   });
   std::vector<std::string> urls;
-  urls.reserve(by_number.size());
-  for (auto& [number, url] : by_number) urls.push_back(std::move(url));
+  urls.reserve(byNumber.size());
+  for (auto& [number, url] : byNumber) urls.push_back(std::move(url));
   return urls;
 }
 
@@ -89,38 +89,38 @@ std::vector<std::string> ParseXspf(std::string_view body, std::string_view base)
   constexpr std::size_t kLongestLocation = 4 * kMaxUrlLength;  // room for blanks
   EntryList entries(base);
   XmlReader reader(body);
-  int track_depth = 0;
-  bool in_location = false;
-  bool too_long = false;
+  int trackDepth = 0;
+  bool inLocation = false;
+  bool tooLong = false;
   std::string location;
   while (!entries.full()) {
     XmlItem item = reader.Next();
     if (item.kind == XmlItem::Kind::kEnd) break;
     switch (item.kind) {
       case XmlItem::Kind::kStartTag:
-        if (item.self_closing) break;
+        if (item.selfClosing) break;
         if (EqualsNoCase(item.name, "track")) {
-          ++track_depth;
-        } else if (track_depth > 0 && EqualsNoCase(item.name, "location")) {
-          in_location = true;
-          too_long = false;
+          ++trackDepth;
+        } else if (trackDepth > 0 && EqualsNoCase(item.name, "location")) {
+          inLocation = true;
+          tooLong = false;
           location.clear();
         }
         break;
       case XmlItem::Kind::kEndTag:
         if (EqualsNoCase(item.name, "track")) {
-          if (track_depth > 0) --track_depth;
-          in_location = false;
-        } else if (in_location && EqualsNoCase(item.name, "location")) {
-          if (!too_long) entries.Add(Trim(location));
-          in_location = false;
+          if (trackDepth > 0) --trackDepth;
+          inLocation = false;
+        } else if (inLocation && EqualsNoCase(item.name, "location")) {
+          if (!tooLong) entries.Add(Trim(location));
+          inLocation = false;
         }
         break;
       case XmlItem::Kind::kText:
       case XmlItem::Kind::kCdata:
-        if (!in_location || too_long) break;
+        if (!inLocation || tooLong) break;
         if (location.size() + item.text.size() > kLongestLocation) {
-          too_long = true;
+          tooLong = true;
         } else if (item.kind == XmlItem::Kind::kText) {
           AppendXmlDecoded(item.text, &location);
         } else {
@@ -162,19 +162,19 @@ bool HasHlsTag(std::string_view text) {
 }
 
 bool FirstLineIsHttpUrl(std::string_view text) {
-  bool is_url = false;
+  bool isUrl = false;
   ForEachLine(text, [&](std::string_view line) {
     line = Trim(line);
     if (line.empty()) return true;
-    is_url = StartsWithNoCase(line, "http://") || StartsWithNoCase(line, "https://");
+    isUrl = StartsWithNoCase(line, "http://") || StartsWithNoCase(line, "https://");
     return false;
   });
-  return is_url;
+  return isUrl;
 }
 
 // What the body says it is, kNone when it does not say.
-PlaylistKind SniffBody(std::string_view first_bytes) {
-  std::string_view text = Trim(SkipBom(first_bytes));
+PlaylistKind SniffBody(std::string_view firstBytes) {
+  std::string_view text = Trim(SkipBom(firstBytes));
   if (StartsWithNoCase(text, "[playlist]")) return PlaylistKind::kPls;
   if (text.starts_with("#EXTM3U")) {
     return HasHlsTag(text) ? PlaylistKind::kHls : PlaylistKind::kM3u;
@@ -211,11 +211,11 @@ bool IsOneOf(std::string_view value, std::initializer_list<std::string_view> opt
 
 }  // namespace
 
-PlaylistKind DetectPlaylist(std::string_view content_type, std::string_view url,
-                            std::string_view first_bytes) {
-  std::string type = Lowered(Trim(content_type.substr(0, content_type.find(';'))));
-  const PlaylistKind sniffed = SniffBody(first_bytes);
-  const bool no_body = Trim(SkipBom(first_bytes)).empty();
+PlaylistKind DetectPlaylist(std::string_view contentType, std::string_view url,
+                            std::string_view firstBytes) {
+  std::string type = Lowered(Trim(contentType.substr(0, contentType.find(';'))));
+  const PlaylistKind sniffed = SniffBody(firstBytes);
+  const bool noBody = Trim(SkipBom(firstBytes)).empty();
 
   // Playlist types. The body wins when it says what it is: servers mislabel.
   if (IsOneOf(type, {"audio/x-scpls", "audio/scpls", "application/pls", "application/pls+xml"})) {
@@ -226,7 +226,7 @@ PlaylistKind DetectPlaylist(std::string_view content_type, std::string_view url,
     if (sniffed != PlaylistKind::kNone) return sniffed;
     // No body yet: the Apple types are used for HLS, the audio ones for lists
     // of stations. A body without "#EXTM3U" is a bare list of URLs.
-    if (no_body && (type == "application/vnd.apple.mpegurl" || type == "application/x-mpegurl")) {
+    if (noBody && (type == "application/vnd.apple.mpegurl" || type == "application/x-mpegurl")) {
       return PlaylistKind::kHls;
     }
     return PlaylistKind::kM3u;
@@ -242,7 +242,7 @@ PlaylistKind DetectPlaylist(std::string_view content_type, std::string_view url,
     // Also the type of real ASF/WMA streams: only a body that looks like a
     // playlist (or no body yet) makes it one.
     if (sniffed != PlaylistKind::kNone) return sniffed;
-    return no_body ? PlaylistKind::kAsx : PlaylistKind::kNone;
+    return noBody ? PlaylistKind::kAsx : PlaylistKind::kNone;
   }
 
   // Media types: never a playlist, whatever the URL or the first bytes say.
@@ -260,25 +260,25 @@ PlaylistKind DetectPlaylist(std::string_view content_type, std::string_view url,
   std::string extension = UrlExtension(url);
   if (extension == "pls") return PlaylistKind::kPls;
   if (extension == "m3u") return PlaylistKind::kM3u;
-  if (extension == "m3u8") return no_body ? PlaylistKind::kHls : PlaylistKind::kM3u;
+  if (extension == "m3u8") return noBody ? PlaylistKind::kHls : PlaylistKind::kM3u;
   if (extension == "xspf") return PlaylistKind::kXspf;
   if (IsOneOf(extension, {"asx", "wax", "wvx"})) return PlaylistKind::kAsx;
-  if (FirstLineIsHttpUrl(first_bytes)) return PlaylistKind::kM3u;
+  if (FirstLineIsHttpUrl(firstBytes)) return PlaylistKind::kM3u;
   return PlaylistKind::kNone;
 }
 
 std::vector<std::string> ParsePlaylist(PlaylistKind kind, std::string_view body,
-                                       std::string_view base_url) {
+                                       std::string_view baseUrl) {
   body = SkipBom(body);
   switch (kind) {
     case PlaylistKind::kPls:
-      return ParsePls(body, base_url);
+      return ParsePls(body, baseUrl);
     case PlaylistKind::kM3u:
-      return ParseM3u(body, base_url);
+      return ParseM3u(body, baseUrl);
     case PlaylistKind::kXspf:
-      return ParseXspf(body, base_url);
+      return ParseXspf(body, baseUrl);
     case PlaylistKind::kAsx:
-      return ParseAsx(body, base_url);
+      return ParseAsx(body, baseUrl);
     case PlaylistKind::kNone:
     case PlaylistKind::kHls:
       break;

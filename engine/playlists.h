@@ -31,16 +31,16 @@ inline constexpr std::size_t kMaxPlaylistEntries = 100;
 //   then by the URL's extension (.pls .m3u .m3u8 .xspf .asx .wax .wvx); a body
 //   whose first line is an http(s) URL is a bare M3U.
 // - Any other type goes by the body alone.
-PlaylistKind DetectPlaylist(std::string_view content_type, std::string_view url,
-                            std::string_view first_bytes);
+PlaylistKind DetectPlaylist(std::string_view contentType, std::string_view url,
+                            std::string_view firstBytes);
 
 // The stream URLs a PLS, M3U, XSPF or ASX playlist lists, in order, made absolute
-// against `base_url` (the playlist's own URL, after redirects). Entries that are
+// against `baseUrl` (the playlist's own URL, after redirects). Entries that are
 // not http(s), cannot be made absolute, contain control characters or are longer
 // than kMaxUrlLength are skipped; at most kMaxPlaylistEntries are returned. Blanks
 // and bytes above 0x7f inside a URL are percent-encoded. kNone and kHls give
 // nothing (HLS goes to ParseHls).
 std::vector<std::string> ParsePlaylist(PlaylistKind kind, std::string_view body,
-                                       std::string_view base_url);
+                                       std::string_view baseUrl);
 
 }  // namespace tw::engine

@@ -7,6 +7,7 @@
 
 #include "engine/engine.h"
 #include "engine/internal.h"
+#include "platform/text.h"
 
 namespace tw::engine {
 
@@ -17,8 +18,6 @@ constexpr std::array<std::string_view, 4> kBuiltIn = {"bass_opus.dll", "bass_aac
 // Fixed per name, so loading a name twice gives the same handle, and far from
 // the small numbers other handles start at.
 constexpr HPLUGIN kFirstHandle = 0x7E000001;
-
-char32_t AsciiLower(char32_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
 
 // Reads code unit i of a NUL-terminated name of 8-bit (char) or UTF-16
 // (char16_t) units. memcpy: the caller's void* may not be aligned for char16_t.

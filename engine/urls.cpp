@@ -63,7 +63,7 @@ std::string RemoveDotSegments(std::string_view in) {
   static constexpr std::string_view kSlash = "/";
   std::string out;
   out.reserve(in.size());
-  auto pop_segment = [&out] {
+  auto popSegment = [&out] {
     std::size_t slash = out.rfind('/');
     out.resize(slash == std::string::npos ? 0 : slash);
   };
@@ -78,10 +78,10 @@ std::string RemoveDotSegments(std::string_view in) {
       in = kSlash;
     } else if (in.starts_with("/../")) {
       in.remove_prefix(3);
-      pop_segment();
+      popSegment();
     } else if (in == "/..") {
       in = kSlash;
-      pop_segment();
+      popSegment();
     } else if (in == "." || in == "..") {
       in = {};
     } else {

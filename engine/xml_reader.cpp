@@ -103,18 +103,18 @@ XmlItem XmlReader::Next() {
       inner.remove_prefix(1);
     }
     if (inner.ends_with("/")) {
-      item.self_closing = true;
+      item.selfClosing = true;
       inner.remove_suffix(1);
     }
-    std::size_t name_end = 0;
-    while (name_end < inner.size() && !IsBlank(inner[name_end]) && inner[name_end] != '/') {
-      ++name_end;
+    std::size_t nameEnd = 0;
+    while (nameEnd < inner.size() && !IsBlank(inner[nameEnd]) && inner[nameEnd] != '/') {
+      ++nameEnd;
     }
-    item.name = inner.substr(0, name_end);
+    item.name = inner.substr(0, nameEnd);
     if (std::size_t colon = item.name.rfind(':'); colon != std::string_view::npos) {
       item.name.remove_prefix(colon + 1);
     }
-    item.attrs = inner.substr(name_end);
+    item.attrs = inner.substr(nameEnd);
     return item;
   }
   rest_ = {};
@@ -126,9 +126,9 @@ std::optional<std::string_view> FindXmlAttribute(std::string_view attrs, std::st
   const std::size_t n = attrs.size();
   while (i < n) {
     while (i < n && (IsBlank(attrs[i]) || attrs[i] == '/')) ++i;
-    std::size_t name_start = i;
+    std::size_t nameStart = i;
     while (i < n && !IsBlank(attrs[i]) && attrs[i] != '=' && attrs[i] != '/') ++i;
-    std::string_view attr_name = attrs.substr(name_start, i - name_start);
+    std::string_view attrName = attrs.substr(nameStart, i - nameStart);
     while (i < n && IsBlank(attrs[i])) ++i;
     std::string_view value;
     if (i < n && attrs[i] == '=') {
@@ -145,10 +145,10 @@ std::optional<std::string_view> FindXmlAttribute(std::string_view attrs, std::st
         while (i < n && !IsBlank(attrs[i])) ++i;
         value = attrs.substr(start, i - start);
       }
-    } else if (attr_name.empty() && i < n) {
+    } else if (attrName.empty() && i < n) {
       ++i;  // stray character; move on so the loop always advances
     }
-    if (!attr_name.empty() && EqualsNoCase(attr_name, name)) return value;
+    if (!attrName.empty() && EqualsNoCase(attrName, name)) return value;
   }
   return std::nullopt;
 }

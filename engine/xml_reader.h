@@ -15,7 +15,7 @@ struct XmlItem {
   std::string_view name;   // tags: local name, any "prefix:" removed
   std::string_view attrs;  // start tags: what follows the name
   std::string_view text;   // text (entities not yet decoded) and CDATA
-  bool self_closing = false;
+  bool selfClosing = false;
 };
 
 class XmlReader {
@@ -27,9 +27,9 @@ class XmlReader {
   XmlItem Next();
 
  private:
-  bool Skip(std::size_t found, std::size_t terminator_length) {
+  bool Skip(std::size_t found, std::size_t terminatorLength) {
     if (found == std::string_view::npos) return false;
-    rest_.remove_prefix(found + terminator_length);
+    rest_.remove_prefix(found + terminatorLength);
     return true;
   }
 

@@ -44,10 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const HlsPlaylist& p = *playlist;
   if (p.segments.size() > kMaxHlsSegments || p.variants.size() > kMaxHlsVariants ||
-      p.audio_renditions.size() > kMaxHlsVariants) {
+      p.audioRenditions.size() > kMaxHlsVariants) {
     __builtin_trap();
   }
-  if (!std::isfinite(p.target_duration) || p.target_duration < 0) __builtin_trap();
+  if (!std::isfinite(p.targetDuration) || p.targetDuration < 0) __builtin_trap();
   for (std::size_t i = 0; i < p.segments.size(); ++i) {
     const HlsSegment& s = p.segments[i];
     CheckUrl(s.url);
@@ -56,13 +56,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (i > 0 && s.sequence == p.segments[i - 1].sequence) __builtin_trap();
   }
   for (const HlsVariant& v : p.variants) CheckUrl(v.url);
-  for (const HlsAudioRendition& r : p.audio_renditions) CheckUrl(r.url);
-  if (!p.variants.empty() && !p.is_master) __builtin_trap();
+  for (const HlsAudioRendition& r : p.audioRenditions) CheckUrl(r.url);
+  if (!p.variants.empty() && !p.isMaster) __builtin_trap();
 
   std::size_t chosen = ChooseVariant(p);
   if (p.variants.empty() ? chosen != 0 : chosen >= p.variants.size()) __builtin_trap();
   std::size_t start = HlsStartIndex(p);
   if (p.segments.empty() ? start != 0 : start >= p.segments.size()) __builtin_trap();
-  if (p.end_list && start != 0) __builtin_trap();
+  if (p.endList && start != 0) __builtin_trap();
   return 0;
 }

@@ -24,16 +24,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   whole.Feed(wire, &audio, &blocks);
 
   IcySplitter pieces(metaint);
-  std::string piece_audio;
-  std::vector<std::string> piece_blocks;
+  std::string pieceAudio;
+  std::vector<std::string> pieceBlocks;
   for (std::string_view rest = wire; !rest.empty();) {
     random = random * 1664525u + 1013904223u;
     std::size_t n = (random >> 24) % 70;  // 0 included: an empty read is legal
     n = n < rest.size() ? n : rest.size();
-    pieces.Feed(rest.substr(0, n), &piece_audio, &piece_blocks);
+    pieces.Feed(rest.substr(0, n), &pieceAudio, &pieceBlocks);
     rest.remove_prefix(n);
   }
-  if (piece_audio != audio || piece_blocks != blocks) __builtin_trap();
+  if (pieceAudio != audio || pieceBlocks != blocks) __builtin_trap();
 
   std::size_t out = audio.size();
   for (const std::string& block : blocks) {

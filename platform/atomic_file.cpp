@@ -90,23 +90,23 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::s
     fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    const int open_error = errno;
-    if (missing && open_error == ENOENT) *missing = true;
-    if (error) *error = Message("read", path, open_error);
+    const int openError = errno;
+    if (missing && openError == ENOENT) *missing = true;
+    if (error) *error = Message("read", path, openError);
     return false;
   }
   struct stat info;
-  int stat_error = 0;
+  int statError = 0;
   if (fstat(fd, &info) != 0) {
-    stat_error = errno;
+    statError = errno;
   } else if (S_ISDIR(info.st_mode)) {
-    stat_error = EISDIR;
+    statError = EISDIR;
   } else if (!S_ISREG(info.st_mode)) {
-    stat_error = EINVAL;  // a device or FIFO is not a file to read whole
+    statError = EINVAL;  // a device or FIFO is not a file to read whole
   }
-  if (stat_error != 0) {
+  if (statError != 0) {
     close(fd);
-    if (error) *error = Message("read", path, stat_error);
+    if (error) *error = Message("read", path, statError);
     return false;
   }
   if (info.st_size > 0) bytes->reserve(static_cast<size_t>(info.st_size));
@@ -115,10 +115,10 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::s
     const ssize_t got = read(fd, buffer, sizeof buffer);
     if (got < 0) {
       if (errno == EINTR) continue;
-      const int read_error = errno;
+      const int readError = errno;
       close(fd);
       bytes->clear();
-      if (error) *error = Message("read", path, read_error);
+      if (error) *error = Message("read", path, readError);
       return false;
     }
     if (got == 0) break;
@@ -137,8 +137,8 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view byt
   if (path.empty()) return fail(ENOENT);
 
   std::filesystem::path target;
-  int resolve_error = 0;
-  if (!ResolveLinks(path, &target, &resolve_error)) return fail(resolve_error);
+  int resolveError = 0;
+  if (!ResolveLinks(path, &target, &resolveError)) return fail(resolveError);
   std::filesystem::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
 
@@ -147,44 +147,44 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view byt
   const int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return fail(errno);
 
-  auto fail_and_remove = [&](int code) {
+  auto failAndRemove = [&](int code) {
     close(fd);
     unlink(temp.c_str());
     return fail(code);
   };
 
-  struct stat old_info;
-  if (stat(target.c_str(), &old_info) == 0) {
+  struct stat oldInfo;
+  if (stat(target.c_str(), &oldInfo) == 0) {
     // Keep the owner too when a privileged process saves someone's file. Not
     // fatal: an ordinary user cannot give files away, and the contents matter
     // more. Before fchmod, because a change of owner clears set-id bits.
-    if (old_info.st_uid != geteuid() || old_info.st_gid != getegid()) {
-      if (fchown(fd, old_info.st_uid, old_info.st_gid) != 0) errno = 0;
+    if (oldInfo.st_uid != geteuid() || oldInfo.st_gid != getegid()) {
+      if (fchown(fd, oldInfo.st_uid, oldInfo.st_gid) != 0) errno = 0;
     }
-    if (fchmod(fd, old_info.st_mode & 07777) != 0) return fail_and_remove(errno);
+    if (fchmod(fd, oldInfo.st_mode & 07777) != 0) return failAndRemove(errno);
   } else if (fchmod(fd, NewFileMode()) != 0) {
-    return fail_and_remove(errno);
+    return failAndRemove(errno);
   }
 
-  if (!WriteAll(fd, bytes)) return fail_and_remove(errno);
-  if (FsyncRetrying(fd) != 0) return fail_and_remove(errno);
+  if (!WriteAll(fd, bytes)) return failAndRemove(errno);
+  if (FsyncRetrying(fd) != 0) return failAndRemove(errno);
   // Some file systems report write errors only on close, so it is checked.
   if (close(fd) != 0 && errno != EINTR) {
-    const int close_error = errno;
+    const int closeError = errno;
     unlink(temp.c_str());
-    return fail(close_error);
+    return fail(closeError);
   }
   if (rename(temp.c_str(), target.c_str()) != 0) {
-    const int rename_error = errno;
+    const int renameError = errno;
     unlink(temp.c_str());
-    return fail(rename_error);
+    return fail(renameError);
   }
   // Make the rename itself durable; the data is already safe, so failure here
   // does not undo the save.
-  const int folder_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder_fd >= 0) {
-    FsyncRetrying(folder_fd);
-    close(folder_fd);
+  const int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd >= 0) {
+    FsyncRetrying(folderFd);
+    close(folderFd);
   }
   return true;
 }

@@ -109,7 +109,7 @@ IniFile::IniFile(std::filesystem::path path) : path_(std::move(path)) {
 
 void IniFile::AddLine(Line line) {
   if (const std::optional<std::string_view> name = SectionName(line.text)) {
-    by_name_[AsciiLowerCopy(*name)].push_back(sections_.size());
+    byName_[AsciiLowerCopy(*name)].push_back(sections_.size());
     sections_.emplace_back();
   }
   sections_.back().lines.push_back(std::move(line));
@@ -118,7 +118,7 @@ void IniFile::AddLine(Line line) {
 void IniFile::IndexAgain() {
   std::vector<Section> old = std::move(sections_);
   sections_.assign(1, Section{});
-  by_name_.clear();
+  byName_.clear();
   for (Section& section : old) {
     if (section.erased) continue;
     for (Line& line : section.lines) AddLine(std::move(line));
@@ -126,8 +126,8 @@ void IniFile::IndexAgain() {
 }
 
 const IniFile::Section* IniFile::Find(std::string_view name) const {
-  const auto found = by_name_.find(AsciiLowerCopy(name));
-  if (found == by_name_.end() || found->second.empty()) return nullptr;
+  const auto found = byName_.find(AsciiLowerCopy(name));
+  if (found == byName_.end() || found->second.empty()) return nullptr;
   return &sections_[found->second.front()];
 }
 
@@ -141,17 +141,17 @@ std::string IniFile::NewLineEnd() const {
   return "\r\n";
 }
 
-std::string IniFile::ReadString(std::string_view section_name, std::string_view key,
+std::string IniFile::ReadString(std::string_view sectionName, std::string_view key,
                                 std::string_view fallback) const {
   key = TrimBlanks(key);
   // Only the first section of the name counts.
-  const Section* section = Find(TrimBlanks(section_name));
+  const Section* section = Find(TrimBlanks(sectionName));
   if (!section) return std::string(fallback);
   for (size_t i = 1; i < section->lines.size(); ++i) {
     const std::string& text = section->lines[i].text;
     if (IsComment(text)) continue;
-    const std::optional<std::string_view> line_key = LineKey(text);
-    if (!line_key || !EqualNoCase(*line_key, key)) continue;
+    const std::optional<std::string_view> lineKey = LineKey(text);
+    if (!lineKey || !EqualNoCase(*lineKey, key)) continue;
 
     std::string_view value = TrimBlanks(std::string_view(text).substr(text.find('=') + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
@@ -170,17 +170,17 @@ int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
   return value;
 }
 
-void IniFile::WriteString(std::string_view section_in, std::string_view key,
-                          std::string_view value_in) {
-  const std::string section = WithoutLineBreaks(TrimBlanks(section_in));
-  const std::string value = WithoutLineBreaks(value_in);
+void IniFile::WriteString(std::string_view sectionIn, std::string_view key,
+                          std::string_view valueIn) {
+  const std::string section = WithoutLineBreaks(TrimBlanks(sectionIn));
+  const std::string value = WithoutLineBreaks(valueIn);
 
   // A key may span lines; all but the last are written as they are, and the last
   // is followed by "=" and the value.
-  std::vector<std::string> key_lines;
-  ForEachLine(key, [&](std::string_view text, std::string_view) { key_lines.emplace_back(text); });
-  if (key_lines.empty() || (!key.empty() && (key.back() == '\r' || key.back() == '\n'))) {
-    key_lines.emplace_back();
+  std::vector<std::string> keyLines;
+  ForEachLine(key, [&](std::string_view text, std::string_view) { keyLines.emplace_back(text); });
+  if (keyLines.empty() || (!key.empty() && (key.back() == '\r' || key.back() == '\n'))) {
+    keyLines.emplace_back();
   }
 
   // Ansi holds only Windows-1252; writing such a file back with '?' for the rest
@@ -192,22 +192,22 @@ void IniFile::WriteString(std::string_view section_in, std::string_view key,
   }
 
   const std::string eol = NewLineEnd();
-  auto key_value_lines = [&]() {
+  auto keyValueLines = [&]() {
     std::vector<Line> lines;
-    for (size_t i = 0; i + 1 < key_lines.size(); ++i) lines.push_back(Line{key_lines[i], eol});
-    lines.push_back(Line{key_lines.back() + "=" + value, eol});
+    for (size_t i = 0; i + 1 < keyLines.size(); ++i) lines.push_back(Line{keyLines[i], eol});
+    lines.push_back(Line{keyLines.back() + "=" + value, eol});
     return lines;
   };
   // A key line such as "[x]" reads as a header: the sections change with it.
-  auto any_header = [](const std::vector<Line>& lines) {
+  auto anyHeader = [](const std::vector<Line>& lines) {
     for (const Line& line : lines) {
       if (SectionName(line.text)) return true;
     }
     return false;
   };
 
-  const auto found = by_name_.find(AsciiLowerCopy(section));
-  if (found == by_name_.end() || found->second.empty()) {
+  const auto found = byName_.find(AsciiLowerCopy(section));
+  if (found == byName_.end() || found->second.empty()) {
     // The line before the new section, the file's last, gets a line end.
     for (auto it = sections_.rbegin(); it != sections_.rend(); ++it) {
       if (it->erased || it->lines.empty()) continue;
@@ -216,13 +216,13 @@ void IniFile::WriteString(std::string_view section_in, std::string_view key,
     }
     Section added;
     added.lines.push_back(Line{"[" + section + "]", eol});
-    std::vector<Line> lines = key_value_lines();
-    const bool header_made = any_header(lines);
+    std::vector<Line> lines = keyValueLines();
+    const bool headerMade = anyHeader(lines);
     for (Line& line : lines) added.lines.push_back(std::move(line));
     const std::string name = AsciiLowerCopy(*SectionName(added.lines.front().text));
-    by_name_[name].push_back(sections_.size());
+    byName_[name].push_back(sections_.size());
     sections_.push_back(std::move(added));
-    if (header_made) IndexAgain();
+    if (headerMade) IndexAgain();
     return;
   }
 
@@ -231,16 +231,16 @@ void IniFile::WriteString(std::string_view section_in, std::string_view key,
 
   // The key's lines, one after the other within the section: the leading ones
   // whole, the last up to its '='.
-  const size_t count = key_lines.size();
+  const size_t count = keyLines.size();
   for (size_t first = 1; first + count <= end; ++first) {
     bool match = true;
     for (size_t k = 0; k + 1 < count && match; ++k) {
-      match = EqualNoCase(TrimBlanks(lines[first + k].text), TrimBlanks(key_lines[k]));
+      match = EqualNoCase(TrimBlanks(lines[first + k].text), TrimBlanks(keyLines[k]));
     }
     if (!match) continue;
     Line& last = lines[first + count - 1];
-    const std::optional<std::string_view> line_key = LineKey(last.text);
-    if (!line_key || !EqualNoCase(*line_key, TrimBlanks(key_lines.back()))) continue;
+    const std::optional<std::string_view> lineKey = LineKey(last.text);
+    if (!lineKey || !EqualNoCase(*lineKey, TrimBlanks(keyLines.back()))) continue;
     last.text.resize(last.text.find('=') + 1);
     last.text += value;
     if (SectionName(last.text)) IndexAgain();
@@ -252,11 +252,11 @@ void IniFile::WriteString(std::string_view section_in, std::string_view key,
   size_t at = end;
   while (at > 1 && TrimBlanks(lines[at - 1].text).empty()) --at;
   if (lines[at - 1].eol.empty()) lines[at - 1].eol = eol;
-  std::vector<Line> added = key_value_lines();
-  const bool header_made = any_header(added);
+  std::vector<Line> added = keyValueLines();
+  const bool headerMade = anyHeader(added);
   lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at),
                std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
-  if (header_made) IndexAgain();
+  if (headerMade) IndexAgain();
 }
 
 std::string IniFile::Serialize() const {
@@ -288,13 +288,13 @@ bool IniFile::Save(std::string* error) {
 }
 
 void IniFile::EraseSection(std::string_view section) {
-  const auto found = by_name_.find(AsciiLowerCopy(TrimBlanks(section)));
-  if (found == by_name_.end()) return;
+  const auto found = byName_.find(AsciiLowerCopy(TrimBlanks(section)));
+  if (found == byName_.end()) return;
   for (const size_t index : found->second) {
     sections_[index].erased = true;
     std::vector<Line>().swap(sections_[index].lines);
   }
-  by_name_.erase(found);
+  byName_.erase(found);
 }
 
 }  // namespace tw

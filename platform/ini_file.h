@@ -71,7 +71,7 @@ class IniFile {
   std::vector<Section> sections_ = std::vector<Section>(1);
   // ASCII lower-case name -> the sections of that name in the file, in order, so
   // that a read or a write finds its section without scanning the file.
-  std::unordered_map<std::string, std::vector<size_t>> by_name_;
+  std::unordered_map<std::string, std::vector<size_t>> byName_;
 
   // Appends a line to the last section, or starts a section with it.
   void AddLine(Line line);

@@ -85,13 +85,13 @@ InstanceLock::InstanceLock(std::string_view name) {
     state_ = State::Acquired;
     return;
   }
-  const int lock_error = errno;
+  const int lockError = errno;
   close(fd_);
   fd_ = -1;
-  if (lock_error == EWOULDBLOCK) {
+  if (lockError == EWOULDBLOCK) {
     state_ = State::HeldElsewhere;
   } else {
-    error_ = "Can't lock " + file_ + ": " + std::strerror(lock_error);
+    error_ = "Can't lock " + file_ + ": " + std::strerror(lockError);
   }
 }
 

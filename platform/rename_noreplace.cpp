@@ -35,12 +35,12 @@ bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::p
     error.clear();
     return true;
   }
-  const int rename_error = errno;
+  const int renameError = errno;
   // A plain rename would replace to, so it is never the fallback.
-  if (rename_error == EINVAL || rename_error == ENOSYS) {
+  if (renameError == EINVAL || renameError == ENOSYS) {
     return detail::RenameNoReplaceByLink(from, to, error);
   }
-  error.assign(rename_error, std::system_category());
+  error.assign(renameError, std::system_category());
   return false;
 }
 

@@ -12,6 +12,8 @@ namespace tw {
 inline char AsciiLower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
+// For code units of wider text (UTF-16 or UTF-32): only ASCII letters change.
+inline char32_t AsciiLower(char32_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
 
 inline bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -32,10 +34,10 @@ void ForEachLine(std::string_view text, Add add) {
       add(text.substr(start), std::string_view());
       return;
     }
-    const std::size_t eol_length =
+    const std::size_t eolLength =
         text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1;
-    add(text.substr(start, end - start), text.substr(end, eol_length));
-    start = end + eol_length;
+    add(text.substr(start, end - start), text.substr(end, eolLength));
+    start = end + eolLength;
   }
 }
 

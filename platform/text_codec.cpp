@@ -90,11 +90,11 @@ std::optional<char32_t> NextUtf8(std::string_view s, size_t* pos) {
   return c;
 }
 
-void AppendUtf16(std::string& out, std::u16string_view units, bool big_endian) {
+void AppendUtf16(std::string& out, std::u16string_view units, bool bigEndian) {
   for (char16_t unit : units) {
     const auto high = static_cast<char>(unit >> 8);
     const auto low = static_cast<char>(unit & 0xFF);
-    if (big_endian) {
+    if (bigEndian) {
       out += high;
       out += low;
     } else {
@@ -104,14 +104,14 @@ void AppendUtf16(std::string& out, std::u16string_view units, bool big_endian) {
   }
 }
 
-std::u16string ReadUtf16Units(std::string_view bytes, bool big_endian, bool* odd) {
+std::u16string ReadUtf16Units(std::string_view bytes, bool bigEndian, bool* odd) {
   std::u16string units;
   units.reserve(bytes.size() / 2);
   for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
     const auto first = static_cast<unsigned char>(bytes[i]);
     const auto second = static_cast<unsigned char>(bytes[i + 1]);
-    units += big_endian ? static_cast<char16_t>(first << 8 | second)
-                        : static_cast<char16_t>(second << 8 | first);
+    units += bigEndian ? static_cast<char16_t>(first << 8 | second)
+                       : static_cast<char16_t>(second << 8 | first);
   }
   *odd = bytes.size() % 2 != 0;
   return units;
@@ -127,10 +127,10 @@ DecodedText DecodeText(std::string_view bytes) {
     result.encoding = TextEncoding::Utf8Bom;
     result.utf8 = std::string(bytes.substr(3));
   } else if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
-    const bool big_endian = bytes[0] == '\xFE';
-    result.encoding = big_endian ? TextEncoding::Utf16BE : TextEncoding::Utf16LE;
+    const bool bigEndian = bytes[0] == '\xFE';
+    result.encoding = bigEndian ? TextEncoding::Utf16BE : TextEncoding::Utf16LE;
     bool odd = false;
-    result.utf8 = Utf16ToUtf8(ReadUtf16Units(bytes.substr(2), big_endian, &odd));
+    result.utf8 = Utf16ToUtf8(ReadUtf16Units(bytes.substr(2), bigEndian, &odd));
     // A lone last byte is half a character; show that something was there.
     if (odd) AppendUtf8(result.utf8, kReplacement);
   } else {
@@ -148,10 +148,10 @@ std::string EncodeText(std::string_view utf8, TextEncoding encoding) {
       return "\xEF\xBB\xBF" + std::string(utf8);
     case TextEncoding::Utf16LE:
     case TextEncoding::Utf16BE: {
-      const bool big_endian = encoding == TextEncoding::Utf16BE;
-      std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+      const bool bigEndian = encoding == TextEncoding::Utf16BE;
+      std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
       out.reserve(2 + utf8.size() * 2);
-      AppendUtf16(out, Utf8ToUtf16(utf8), big_endian);
+      AppendUtf16(out, Utf8ToUtf16(utf8), bigEndian);
       return out;
     }
   }

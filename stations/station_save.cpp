@@ -64,11 +64,11 @@ bool BackUpWithoutReplacing(const std::filesystem::path& file, const std::filesy
     error.clear();
     return true;
   }
-  const int link_error = errno;
-  if (link_error == EPERM || link_error == EMLINK || link_error == EOPNOTSUPP) {
+  const int linkError = errno;
+  if (linkError == EPERM || linkError == EMLINK || linkError == EOPNOTSUPP) {
     return detail::CopyWithoutReplacing(file, backup, error);  // no hard links here
   }
-  error.assign(link_error, std::system_category());
+  error.assign(linkError, std::system_category());
   return false;
 }
 

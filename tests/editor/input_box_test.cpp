@@ -11,12 +11,12 @@ namespace tw {
 namespace {
 
 // Answers the next real prompt: the new text and OK, or Cancel when text is null.
-void AnswerPromptSoon(const char* text, QString* seen_label, QString* seen_initial) {
+void AnswerPromptSoon(const char* text, QString* seenLabel, QString* seenInitial) {
   QTimer::singleShot(0, [=] {
     auto* prompt = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
     ASSERT_NE(prompt, nullptr);
-    *seen_label = prompt->windowTitle() + "|" + prompt->labelText();
-    *seen_initial = prompt->textValue();
+    *seenLabel = prompt->windowTitle() + "|" + prompt->labelText();
+    *seenInitial = prompt->textValue();
     if (text) {
       prompt->setTextValue(text);
       prompt->accept();

@@ -351,11 +351,11 @@ TEST_F(RadioEditTest, AddTwiceThenSave) {
 // the backup is made once and never replaced.
 TEST_F(RadioEditTest, ShortenedListSavesExactly) {
   const std::string five = StationFile(NumberedStations(5));
-  for (const bool backup_present : {false, true}) {
-    SCOPED_TRACE(backup_present ? "backup present" : "no backup");
+  for (const bool backupPresent : {false, true}) {
+    SCOPED_TRACE(backupPresent ? "backup present" : "no backup");
     TempFolder here;
     here.Write("favorites.cfg", five);
-    if (backup_present) here.Write("favorites.cfg.bak", "earlier backup");
+    if (backupPresent) here.Write("favorites.cfg.bak", "earlier backup");
     {
       TRadioEdit d(here.path(), nullptr);
       ClickRow(d, 4);
@@ -367,7 +367,7 @@ TEST_F(RadioEditTest, ShortenedListSavesExactly) {
     }
     EXPECT_EQ(SectionNames(here.Read("favorites.cfg")),
               (std::vector<std::string>{"001", "002", "003"}));
-    const std::string backup = backup_present ? "earlier backup" : five;
+    const std::string backup = backupPresent ? "earlier backup" : five;
     EXPECT_EQ(here.Read("favorites.cfg.bak"), backup);
 
     TRadioEdit again(here.path(), nullptr);
@@ -563,8 +563,8 @@ TEST_F(RadioEditTest, FailedSaveKeepsDialogAndOldFile) {
       ASSERT_TRUE(full.active());
       d.Button3->click();
     } else {
-      test::ReadOnlyFolder read_only(here.path());
-      ASSERT_TRUE(read_only.effective());
+      test::ReadOnlyFolder readOnly(here.path());
+      ASSERT_TRUE(readOnly.effective());
       d.Button3->click();
     }
     ASSERT_EQ(boxes.size(), 1u);
@@ -594,7 +594,7 @@ TEST_F(RadioEditTest, OpenStationEditorRunsModallyAndDestroysTheDialog) {
   struct {
     const char* how;
     void (*close)(TRadioEdit&);
-    size_t stations_after;
+    size_t stationsAfter;
   } cases[] = {
       {"Close", [](TRadioEdit& d) { d.Button5->click(); }, 3},
       {"close box", [](TRadioEdit& d) { d.close(); }, 3},
@@ -626,7 +626,7 @@ TEST_F(RadioEditTest, OpenStationEditorRunsModallyAndDestroysTheDialog) {
     EXPECT_LE((centre - owner.geometry().center()).manhattanLength(), 2) << c.how;
     EXPECT_TRUE(seen.isNull()) << c.how;
     EXPECT_TRUE(owner.findChildren<TRadioEdit*>().isEmpty()) << c.how;
-    EXPECT_EQ(LoadedStations(folder / "favorites.cfg").size(), c.stations_after) << c.how;
+    EXPECT_EQ(LoadedStations(folder / "favorites.cfg").size(), c.stationsAfter) << c.how;
   }
 }
 

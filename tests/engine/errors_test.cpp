@@ -14,20 +14,20 @@ TEST(ErrorsTest, CodesArePerThread) {
   ASSERT_TRUE(BASS_SetConfig(BASS_CONFIG_FLOATDSP, 0));
   ASSERT_EQ(BASS_ErrorGetCode(), BASS_OK);
 
-  int failing_thread_code = -2;
+  int failingThreadCode = -2;
   std::thread failing([&] {
     EXPECT_FALSE(BASS_Init(-5, 44100, 0, nullptr, nullptr));
-    failing_thread_code = BASS_ErrorGetCode();
+    failingThreadCode = BASS_ErrorGetCode();
   });
   failing.join();
-  EXPECT_EQ(failing_thread_code, BASS_ERROR_DEVICE);
+  EXPECT_EQ(failingThreadCode, BASS_ERROR_DEVICE);
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_OK);
 
   EXPECT_FALSE(BASS_PluginLoad("foo.so", 0));
   ASSERT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEOPEN);
-  int fresh_thread_code = -2;
-  std::thread([&] { fresh_thread_code = BASS_ErrorGetCode(); }).join();
-  EXPECT_EQ(fresh_thread_code, BASS_OK);
+  int freshThreadCode = -2;
+  std::thread([&] { freshThreadCode = BASS_ErrorGetCode(); }).join();
+  EXPECT_EQ(freshThreadCode, BASS_OK);
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEOPEN);
 }
 

@@ -56,10 +56,10 @@ TEST(HlsParse, MediaPlaylist) {
       "/other/seg2681.aac\n"
       "#EXTINF:10,Artist - Title\n"
       "https://cdn.example/seg2682.aac?token=a,b\n");
-  EXPECT_FALSE(p.is_master);
-  EXPECT_EQ(p.target_duration, 10.0);
-  EXPECT_EQ(p.media_sequence, 2680u);
-  EXPECT_FALSE(p.end_list);
+  EXPECT_FALSE(p.isMaster);
+  EXPECT_EQ(p.targetDuration, 10.0);
+  EXPECT_EQ(p.mediaSequence, 2680u);
+  EXPECT_FALSE(p.endList);
   ASSERT_EQ(p.segments.size(), 3u);
   struct {
     const char* url;
@@ -77,7 +77,7 @@ TEST(HlsParse, MediaPlaylist) {
     EXPECT_DOUBLE_EQ(p.segments[i].duration, want[i].duration) << i;
     EXPECT_EQ(p.segments[i].sequence, want[i].sequence) << i;
   }
-  EXPECT_TRUE(MustParse("#EXTM3U\n#EXTINF:10,\na.ts\n#EXT-X-ENDLIST\n").end_list);
+  EXPECT_TRUE(MustParse("#EXTM3U\n#EXTINF:10,\na.ts\n#EXT-X-ENDLIST\n").endList);
 }
 
 // Catches the #EXTINF text cut at the first comma or trimmed of what the player
@@ -148,12 +148,12 @@ TEST(HlsParse, MasterPlaylist) {
       "#EXT-X-I-FRAME-STREAM-INF:BANDWIDTH=1,URI=\"iframes.m3u8\"\n"
       "#EXT-X-STREAM-INF:BANDWIDTH=320000\n"
       "/high/index.m3u8\n");
-  EXPECT_TRUE(p.is_master);
+  EXPECT_TRUE(p.isMaster);
   ASSERT_EQ(p.variants.size(), 3u);
   EXPECT_EQ(p.variants[0].url, "https://radio.example/live/low/index.m3u8");
   EXPECT_EQ(p.variants[0].bandwidth, 55000u);
   EXPECT_EQ(p.variants[0].codecs, "mp4a.40.5");
-  EXPECT_EQ(p.variants[0].audio_group, "aac");
+  EXPECT_EQ(p.variants[0].audioGroup, "aac");
   EXPECT_EQ(p.variants[1].url, "https://cdn.example/mid/index.m3u8");
   EXPECT_EQ(p.variants[1].bandwidth, 128000u);
   EXPECT_EQ(p.variants[1].codecs, "mp4a.40.2,mp4a.40.5");
@@ -162,19 +162,19 @@ TEST(HlsParse, MasterPlaylist) {
   EXPECT_EQ(p.variants[2].codecs, "");
   EXPECT_TRUE(p.segments.empty());
 
-  ASSERT_EQ(p.audio_renditions.size(), 2u);
-  EXPECT_EQ(p.audio_renditions[0].url, "https://radio.example/live/audio/en.m3u8");
-  EXPECT_EQ(p.audio_renditions[0].group_id, "aac");
-  EXPECT_EQ(p.audio_renditions[0].name, "English, main");
-  EXPECT_EQ(p.audio_renditions[0].language, "en");
-  EXPECT_TRUE(p.audio_renditions[0].is_default);
-  EXPECT_EQ(p.audio_renditions[1].url, "https://radio.example/live/audio/de.m3u8");
-  EXPECT_FALSE(p.audio_renditions[1].is_default);
+  ASSERT_EQ(p.audioRenditions.size(), 2u);
+  EXPECT_EQ(p.audioRenditions[0].url, "https://radio.example/live/audio/en.m3u8");
+  EXPECT_EQ(p.audioRenditions[0].groupId, "aac");
+  EXPECT_EQ(p.audioRenditions[0].name, "English, main");
+  EXPECT_EQ(p.audioRenditions[0].language, "en");
+  EXPECT_TRUE(p.audioRenditions[0].isDefault);
+  EXPECT_EQ(p.audioRenditions[1].url, "https://radio.example/live/audio/de.m3u8");
+  EXPECT_FALSE(p.audioRenditions[1].isDefault);
 
   // A master whose only variant is refused is still a master, not an empty
   // media playlist.
   HlsPlaylist refused = MustParse("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\nfile:///x\n");
-  EXPECT_TRUE(refused.is_master);
+  EXPECT_TRUE(refused.isMaster);
   EXPECT_TRUE(refused.variants.empty());
 }
 
@@ -257,7 +257,7 @@ TEST(HlsParse, LineEndingsAndBlanks) {
   };
   for (const char* text : texts) {
     HlsPlaylist p = MustParse(text);
-    EXPECT_EQ(p.target_duration, 6.0) << text;
+    EXPECT_EQ(p.targetDuration, 6.0) << text;
     ASSERT_EQ(p.segments.size(), 1u) << text;
     EXPECT_EQ(p.segments[0].url, "https://radio.example/live/seg.ts") << text;
     EXPECT_EQ(p.segments[0].extinf, "6,T") << text;
@@ -281,10 +281,10 @@ TEST(HlsParse, HeaderValues) {
   };
   for (auto& c : cases) {
     HlsPlaylist p = MustParse("#EXTM3U\n"s + c.tags + "\n");
-    EXPECT_EQ(p.target_duration, c.target) << c.tags;
-    EXPECT_EQ(p.media_sequence, c.sequence) << c.tags;
+    EXPECT_EQ(p.targetDuration, c.target) << c.tags;
+    EXPECT_EQ(p.mediaSequence, c.sequence) << c.tags;
     EXPECT_TRUE(p.segments.empty()) << c.tags;
-    EXPECT_FALSE(p.is_master) << c.tags;
+    EXPECT_FALSE(p.isMaster) << c.tags;
   }
 }
 
@@ -311,7 +311,7 @@ TEST(HlsParse, SegmentCapKeepsTheNewest) {
   HlsPlaylist m = MustParse(master);
   ASSERT_EQ(m.variants.size(), kMaxHlsVariants);
   EXPECT_EQ(m.variants.back().bandwidth, kMaxHlsVariants);
-  EXPECT_EQ(m.audio_renditions.size(), kMaxHlsVariants);
+  EXPECT_EQ(m.audioRenditions.size(), kMaxHlsVariants);
 }
 
 // Catches hangs, crashes and runaway memory on hostile playlists: a 10 MB line,
@@ -336,17 +336,17 @@ TEST(HlsParse, HostileInputEndsCleanly) {
   }
   // A long base and one-letter URIs: each resolved URL near the cap, kept
   // bounded by the URL and segment caps together.
-  const std::string long_base = "http://h/" + std::string(kMaxUrlLength - 20, 'b') + "/";
+  const std::string longBase = "http://h/" + std::string(kMaxUrlLength - 20, 'b') + "/";
   std::string many = "#EXTM3U\n";
   for (int i = 0; i < 20'000; ++i) many += "x\n";
-  HlsPlaylist p = MustParse(many, long_base);
+  HlsPlaylist p = MustParse(many, longBase);
   ASSERT_EQ(p.segments.size(), kMaxHlsSegments);
-  EXPECT_EQ(p.segments.back().url, long_base + "x");
+  EXPECT_EQ(p.segments.back().url, longBase + "x");
 }
 
 HlsPlaylist Variants(std::vector<std::pair<std::uint64_t, const char*>> list) {
   HlsPlaylist p;
-  p.is_master = true;
+  p.isMaster = true;
   for (auto& [bandwidth, codecs] : list) {
     p.variants.push_back({"http://h/" + std::to_string(bandwidth), bandwidth, codecs, ""});
   }
@@ -380,10 +380,10 @@ TEST(HlsChooseVariant, BestAudioUpTo320k) {
   for (auto& c : cases) EXPECT_EQ(ChooseVariant(c.playlist), c.chosen) << c.name;
 }
 
-HlsPlaylist Segments(double target, bool end_list, std::vector<double> durations) {
+HlsPlaylist Segments(double target, bool endList, std::vector<double> durations) {
   HlsPlaylist p;
-  p.target_duration = target;
-  p.end_list = end_list;
+  p.targetDuration = target;
+  p.endList = endList;
   for (double d : durations) p.segments.push_back({"http://h/s", "", d, 0, false, false});
   return p;
 }

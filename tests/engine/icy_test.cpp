@@ -122,9 +122,9 @@ TEST(IcySplitter, SameResultWhereverTheDataIsSplit) {
                                            "Z",
                                            "last"};
   const std::string wire = Interleave(metaint, audio, blocks);
-  std::vector<std::string> expected_blocks;
+  std::vector<std::string> expectedBlocks;
   for (const auto& b : blocks) {
-    if (!b.empty()) expected_blocks.push_back(b);
+    if (!b.empty()) expectedBlocks.push_back(b);
   }
 
   auto check = [&](const std::vector<std::size_t>& sizes, const std::string& how) {
@@ -137,7 +137,7 @@ TEST(IcySplitter, SameResultWhereverTheDataIsSplit) {
     }
     ASSERT_EQ(pos, wire.size()) << how;
     EXPECT_EQ(got.audio, audio) << how;
-    EXPECT_EQ(got.blocks, expected_blocks) << how;
+    EXPECT_EQ(got.blocks, expectedBlocks) << how;
   };
 
   check({wire.size()}, "in one piece");

@@ -20,29 +20,29 @@ struct InitCase {
   const char* what;
   int device;
   DWORD flags;
-  DWORD expected_device;  // what BASS_GetDevice then reports
+  DWORD expectedDevice;  // what BASS_GetDevice then reports
 };
 
 // Catches a device number mapped to the wrong output, -1 not meaning the
 // default, flags (3D) being refused, or BASS_Free not releasing what BASS_Init
 // took (the second Init of each case would then fail).
 TEST_F(InitTest, OpensAndFreesEachKindOfDevice) {
-  const auto no_sound = static_cast<DWORD>(NoSoundDevice());
+  const auto noSound = static_cast<DWORD>(NoSoundDevice());
   const InitCase cases[] = {
       {"-1 is the default", -1, 0, 0},
       {"0 is the default", 0, 0, 0},
       {"the SDL output", 1, 0, 1},
-      {"No sound", kNoSound, 0, no_sound},
+      {"No sound", kNoSound, 0, noSound},
       {"3D flag ignored", -1, BASS_DEVICE_3D, 0},
-      {"3D flag on No sound", kNoSound, BASS_DEVICE_3D, no_sound},
+      {"3D flag on No sound", kNoSound, BASS_DEVICE_3D, noSound},
   };
   for (const InitCase& c : cases) {
     SCOPED_TRACE(c.what);
-    const int device = c.device == kNoSound ? static_cast<int>(no_sound) : c.device;
+    const int device = c.device == kNoSound ? static_cast<int>(noSound) : c.device;
     for (int round = 0; round < 2; ++round) {
       ASSERT_TRUE(BASS_Init(device, 44100, c.flags, nullptr, nullptr)) << BASS_ErrorGetCode();
       EXPECT_EQ(BASS_ErrorGetCode(), BASS_OK);
-      EXPECT_EQ(BASS_GetDevice(), c.expected_device);
+      EXPECT_EQ(BASS_GetDevice(), c.expectedDevice);
       EXPECT_EQ(BASS_ErrorGetCode(), BASS_OK);
       ASSERT_TRUE(BASS_Free());
       EXPECT_EQ(BASS_ErrorGetCode(), BASS_OK);
@@ -63,13 +63,13 @@ TEST_F(InitTest, FreeAndGetDeviceNeedInit) {
 
 // Catches a second BASS_Init replacing (or tearing down) the open output.
 TEST_F(InitTest, SecondInitFailsWithAlreadyAndKeepsTheFirst) {
-  const int no_sound = NoSoundDevice();
-  ASSERT_TRUE(BASS_Init(no_sound, 44100, 0, nullptr, nullptr));
-  for (int device : {-1, 0, no_sound}) {
+  const int noSound = NoSoundDevice();
+  ASSERT_TRUE(BASS_Init(noSound, 44100, 0, nullptr, nullptr));
+  for (int device : {-1, 0, noSound}) {
     EXPECT_FALSE(BASS_Init(device, 44100, 0, nullptr, nullptr)) << device;
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ALREADY) << device;
   }
-  EXPECT_EQ(BASS_GetDevice(), static_cast<DWORD>(no_sound));
+  EXPECT_EQ(BASS_GetDevice(), static_cast<DWORD>(noSound));
   const uint64_t before = FramesRendered();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_GT(FramesRendered(), before) << "the first output stopped";
@@ -77,8 +77,8 @@ TEST_F(InitTest, SecondInitFailsWithAlreadyAndKeepsTheFirst) {
 
 // Catches unknown device numbers being accepted (or wrapped onto a real device).
 TEST_F(InitTest, UnknownDeviceFailsWithDeviceError) {
-  const int past_end = NoSoundDevice() + 1;
-  for (int device : {-2, past_end, past_end + 1, 1000, INT_MIN, INT_MAX}) {
+  const int pastEnd = NoSoundDevice() + 1;
+  for (int device : {-2, pastEnd, pastEnd + 1, 1000, INT_MIN, INT_MAX}) {
     EXPECT_FALSE(BASS_Init(device, 44100, 0, nullptr, nullptr)) << device;
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_DEVICE) << device;
     EXPECT_EQ(BASS_GetDevice(), 0xFFFFFFFFu) << device << " left the engine initialised";
@@ -132,9 +132,9 @@ TEST_F(InitTest, DefaultOutputPullsFromTheMixer) {
 // SDL has fewer device slots than the 20 opens here, and a stray thread shows
 // up under the sanitizers.
 TEST_F(InitTest, RepeatedInitAndFreeDoNotLeak) {
-  const int no_sound = NoSoundDevice();
+  const int noSound = NoSoundDevice();
   for (int round = 0; round < 20; ++round) {
-    for (int device : {-1, no_sound}) {
+    for (int device : {-1, noSound}) {
       ASSERT_TRUE(BASS_Init(device, 44100, 0, nullptr, nullptr))
           << "round " << round << ", device " << device << ", error " << BASS_ErrorGetCode();
       ASSERT_TRUE(BASS_Free());
@@ -144,13 +144,13 @@ TEST_F(InitTest, RepeatedInitAndFreeDoNotLeak) {
 
 // Catches racing BASS_Init calls both opening an output: exactly one wins.
 TEST_F(InitTest, ConcurrentInitOpensOnce) {
-  const int no_sound = NoSoundDevice();
+  const int noSound = NoSoundDevice();
   constexpr int kThreads = 8;
   std::vector<int> results(kThreads), errors(kThreads);
   std::vector<std::thread> threads;
   for (int i = 0; i < kThreads; ++i) {
     threads.emplace_back([&, i] {
-      results[i] = BASS_Init(i % 2 ? no_sound : -1, 44100, 0, nullptr, nullptr);
+      results[i] = BASS_Init(i % 2 ? noSound : -1, 44100, 0, nullptr, nullptr);
       errors[i] = BASS_ErrorGetCode();
     });
   }

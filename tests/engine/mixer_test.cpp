@@ -25,7 +25,7 @@ TEST(MixerTest, RendersSilenceAndCountsFrames) {
   EXPECT_EQ(buffer[600], 0.75f) << "wrote past the frames asked for";
   mixer.Render(buffer.data(), 700);
   for (float sample : buffer) ASSERT_EQ(sample, 0.0f);
-  EXPECT_EQ(mixer.frames_rendered(), 1000u);
+  EXPECT_EQ(mixer.FramesRendered(), 1000u);
 }
 
 // Frame k of a test signal: left k/4096, right -k/4096 (exact in 16 bits: k*8).
@@ -54,14 +54,14 @@ void ExpectLastFramesOfRamp(const PlayedHistory& history, int total) {
 // wraps, lost or repeated frames at the seam, blocks longer than the history
 // not keeping their newest end, and left/right swapped.
 TEST(MixerTest, HistoryKeepsTheNewestFramesOldestFirst) {
-  const std::vector<std::vector<int>> block_plans = {
+  const std::vector<std::vector<int>> blockPlans = {
       {100},                // not yet full: older frames read as silence
       {100, 300, 250},      // wraps once, mid-block
       {512, 1},             // exactly full, then one more
       {700, 10},            // longer than the history
       {511, 511, 511, 3},   // many wraps
       {1, 1, 1, 600, 77}};  // tiny blocks then a long one
-  for (const std::vector<int>& plan : block_plans) {
+  for (const std::vector<int>& plan : blockPlans) {
     PlayedHistory history;
     int total = 0;
     for (int count : plan) {
@@ -149,7 +149,7 @@ TEST(MixerTest, StartsAStreamWhenItsLeadCoversTheNextFrame) {
     EXPECT_EQ(stream.phase.load(), Phase::kPlaying) << "no stall";
     EXPECT_EQ(stream.firstMixedNanos.load() != 0, taken > 0);
     // The output learns that a stream waits, so it can look again soon.
-    EXPECT_EQ(mixer.start_pending(), taken == 0);
+    EXPECT_EQ(mixer.StartPending(), taken == 0);
     mixer.Remove(&stream);
   }
 }
@@ -172,7 +172,7 @@ TEST(MixerTest, AStreamWhoseNextFrameIsOverdueStartsAndStalls) {
   std::vector<float> out(882 * 2);
   mixer.Render(out.data(), 882);
   EXPECT_EQ(out[0], 0.0f) << "started with its next frame not yet due";
-  EXPECT_TRUE(mixer.start_pending());
+  EXPECT_TRUE(mixer.StartPending());
 
   stream.lastWriteNanos = SteadyNanos() - 100'000'000;  // 100 ms: ten frames overdue
   mixer.Render(out.data(), 882);
@@ -180,7 +180,7 @@ TEST(MixerTest, AStreamWhoseNextFrameIsOverdueStartsAndStalls) {
   EXPECT_EQ(out[2 * (kFrame - 1)], 0.25f);
   EXPECT_EQ(out[2 * kFrame], 0.0f);
   EXPECT_EQ(stream.phase.load(), Phase::kStalled);
-  EXPECT_FALSE(mixer.start_pending());
+  EXPECT_FALSE(mixer.StartPending());
   mixer.Remove(&stream);
 }
 

@@ -351,17 +351,17 @@ TEST(PlaylistParse, CapsEntriesAndUrlLength) {
   EXPECT_EQ(ParsePlaylist(PlaylistKind::kXspf, xspf, "http://h/"), first);
 
   const std::string longest = "http://h/" + std::string(kMaxUrlLength - 9, 'x');
-  const std::string too_long = longest + "x";
+  const std::string tooLong = longest + "x";
   ASSERT_EQ(longest.size(), kMaxUrlLength);
-  EXPECT_EQ(ParsePlaylist(PlaylistKind::kM3u, longest + "\n" + too_long + "\n", ""), Urls{longest});
+  EXPECT_EQ(ParsePlaylist(PlaylistKind::kM3u, longest + "\n" + tooLong + "\n", ""), Urls{longest});
   // Cut short by encoding: each blank becomes three bytes.
   const std::string blanks = "http://h/" + std::string(kMaxUrlLength / 2, ' ');
   EXPECT_EQ(ParsePlaylist(PlaylistKind::kM3u, blanks + "x\nhttp://h/ok\n", ""),
             Urls{"http://h/ok"});
   // Resolved against a long base.
-  const std::string long_base = "http://h/" + std::string(kMaxUrlLength - 20, 'b') + "/";
-  EXPECT_EQ(ParsePlaylist(PlaylistKind::kM3u, "0123456789abcdefghijk\nshort\n", long_base),
-            Urls{long_base + "short"});
+  const std::string longBase = "http://h/" + std::string(kMaxUrlLength - 20, 'b') + "/";
+  EXPECT_EQ(ParsePlaylist(PlaylistKind::kM3u, "0123456789abcdefghijk\nshort\n", longBase),
+            Urls{longBase + "short"});
 }
 
 // Catches parsers that hang or crash on hostile input: huge lines, floods of

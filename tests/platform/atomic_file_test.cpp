@@ -69,11 +69,11 @@ TEST(ReadWholeFile, ReadsBytesAndTellsMissingFromUnreadable) {
 TEST(WriteFileAtomically, NewFileGetsModeFromUmask) {
   TempFolder folder;
   for (const mode_t mask : {mode_t{022}, mode_t{027}, mode_t{077}}) {
-    const mode_t old_mask = umask(mask);
+    const mode_t oldMask = umask(mask);
     std::string error;
     const fs::path path = folder / ("new-" + std::to_string(mask));
     const bool ok = WriteFileAtomically(path, "contents", &error);
-    umask(old_mask);
+    umask(oldMask);
     ASSERT_TRUE(ok) << error;
     EXPECT_EQ(folder.Read(path.filename().string()), "contents");
     EXPECT_EQ(ModeOf(path), 0644 & ~mask) << "umask " << std::oct << mask;
@@ -146,8 +146,8 @@ TEST(WriteFileAtomically, FailureLeavesOldFileAndNoTemporaryFile) {
       {Fault::TargetIsFolder, "Is a directory"},
       {Fault::FolderIsFile, "Not a directory"},
   };
-  const std::string old_bytes = "old contents\r\nkept\r\n";
-  const std::string new_bytes(100000, 'n');  // larger than one write of the limit
+  const std::string oldBytes = "old contents\r\nkept\r\n";
+  const std::string newBytes(100000, 'n');  // larger than one write of the limit
   for (const Case& c : cases) {
     TempFolder folder;
     fs::path target = folder / "settings.ini";
@@ -157,24 +157,24 @@ TEST(WriteFileAtomically, FailureLeavesOldFileAndNoTemporaryFile) {
       folder.Write("plain", "x");
       target = folder / "plain/settings.ini";
     } else {
-      folder.Write("settings.ini", old_bytes);
+      folder.Write("settings.ini", oldBytes);
     }
     const std::vector<std::string> before = FolderEntries(folder.path());
 
     bool ok = true;
     std::string error;
     if (c.fault == Fault::ReadOnlyFolder) {
-      test::ReadOnlyFolder read_only(folder.path());
-      ASSERT_TRUE(read_only.effective());
-      ok = WriteFileAtomically(target, new_bytes, &error);
+      test::ReadOnlyFolder readOnly(folder.path());
+      ASSERT_TRUE(readOnly.effective());
+      ok = WriteFileAtomically(target, newBytes, &error);
     } else if (c.fault == Fault::DiskFull) {
       test::FileSizeLimit limit(4096);
       const bool limited = limit.active();
-      ok = WriteFileAtomically(target, new_bytes, &error);
+      ok = WriteFileAtomically(target, newBytes, &error);
       limit.Lift();
       ASSERT_TRUE(limited);
     } else {
-      ok = WriteFileAtomically(target, new_bytes, &error);
+      ok = WriteFileAtomically(target, newBytes, &error);
     }
 
     EXPECT_FALSE(ok) << c.reason;
@@ -182,7 +182,7 @@ TEST(WriteFileAtomically, FailureLeavesOldFileAndNoTemporaryFile) {
     EXPECT_EQ(Contains(error, c.reason), "");
     EXPECT_EQ(FolderEntries(folder.path()), before) << c.reason;
     if (c.fault == Fault::ReadOnlyFolder || c.fault == Fault::DiskFull) {
-      EXPECT_EQ(folder.Read("settings.ini"), old_bytes) << c.reason;
+      EXPECT_EQ(folder.Read("settings.ini"), oldBytes) << c.reason;
     }
     if (c.fault == Fault::TargetIsFolder) {
       EXPECT_TRUE(fs::is_directory(target));

@@ -23,9 +23,9 @@ namespace tw::test {
 class FileSizeLimit {
  public:
   explicit FileSizeLimit(rlim_t limit) {
-    old_handler_ = signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &old_limit_);
-    rlimit lower = old_limit_;
+    oldHandler_ = signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &oldLimit_);
+    rlimit lower = oldLimit_;
     lower.rlim_cur = limit;
     active_ = setrlimit(RLIMIT_FSIZE, &lower) == 0;
   }
@@ -37,13 +37,13 @@ class FileSizeLimit {
   void Lift() {
     if (lifted_) return;
     lifted_ = true;
-    setrlimit(RLIMIT_FSIZE, &old_limit_);
-    signal(SIGXFSZ, old_handler_);
+    setrlimit(RLIMIT_FSIZE, &oldLimit_);
+    signal(SIGXFSZ, oldHandler_);
   }
 
  private:
-  rlimit old_limit_{};
-  sighandler_t old_handler_ = SIG_DFL;
+  rlimit oldLimit_{};
+  sighandler_t oldHandler_ = SIG_DFL;
   bool active_ = false;
   bool lifted_ = false;
 };

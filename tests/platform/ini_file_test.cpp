@@ -29,13 +29,13 @@ constexpr char kFavoritesComment[] =
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != text.npos; }
 
 // UTF-16 bytes with a byte-order mark, built here independently of the codec.
-std::string Utf16Bytes(std::u16string_view text, bool big_endian) {
-  std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+std::string Utf16Bytes(std::u16string_view text, bool bigEndian) {
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
   for (char16_t unit : text) {
     const char high = static_cast<char>(unit >> 8);
     const char low = static_cast<char>(unit & 0xFF);
-    bytes += big_endian ? high : low;
-    bytes += big_endian ? low : high;
+    bytes += bigEndian ? high : low;
+    bytes += bigEndian ? low : high;
   }
   return bytes;
 }
@@ -420,10 +420,10 @@ TEST(IniFile, AnsiFileKeepsCharactersOutside1252) {
 // cannot be saved once the cause is gone.
 TEST(IniFile, FailedSaveLeavesOldFile) {
   enum class Fault { ReadOnlyFolder, DiskFull };
-  const std::string old_bytes = "; keep me\r\n[Main]\r\nVolume=80\r\n";
+  const std::string oldBytes = "; keep me\r\n[Main]\r\nVolume=80\r\n";
   for (const Fault fault : {Fault::ReadOnlyFolder, Fault::DiskFull}) {
     TempFolder folder;
-    folder.Write("a.ini", old_bytes);
+    folder.Write("a.ini", oldBytes);
     const std::vector<std::string> before = FolderEntries(folder.path());
     IniFile ini(folder / "a.ini");
     ini.WriteString("Main", "Volume", "55");
@@ -432,8 +432,8 @@ TEST(IniFile, FailedSaveLeavesOldFile) {
     bool saved = true;
     std::string error;
     if (fault == Fault::ReadOnlyFolder) {
-      test::ReadOnlyFolder read_only(folder.path());
-      ASSERT_TRUE(read_only.effective());
+      test::ReadOnlyFolder readOnly(folder.path());
+      ASSERT_TRUE(readOnly.effective());
       saved = ini.Save(&error);
     } else {
       test::FileSizeLimit limit(1000);
@@ -445,7 +445,7 @@ TEST(IniFile, FailedSaveLeavesOldFile) {
 
     EXPECT_FALSE(saved);
     EXPECT_TRUE(Has(error, (folder / "a.ini").string())) << error;
-    EXPECT_EQ(folder.Read("a.ini"), old_bytes);
+    EXPECT_EQ(folder.Read("a.ini"), oldBytes);
     EXPECT_EQ(FolderEntries(folder.path()), before);
 
     ASSERT_TRUE(ini.Save(&error)) << error;
@@ -456,7 +456,7 @@ TEST(IniFile, FailedSaveLeavesOldFile) {
 // Catches an unreadable file taken as missing, and then replaced on save by one
 // holding only the keys written since, or an error that does not name the file.
 TEST(IniFile, UnreadableFileIsEmptyWithErrorAndNotOverwritten) {
-  const std::string old_bytes = "[Main]\r\nVolume=80\r\nName=Radio One\r\n";
+  const std::string oldBytes = "[Main]\r\nVolume=80\r\nName=Radio One\r\n";
   struct Case {
     const char* what;
     bool folder;  // else a file without read permission
@@ -469,9 +469,9 @@ TEST(IniFile, UnreadableFileIsEmptyWithErrorAndNotOverwritten) {
       fs::create_directory(path);
       ini.emplace(path);
     } else {
-      folder.Write("a.ini", old_bytes);
+      folder.Write("a.ini", oldBytes);
       fs::permissions(path, fs::perms::none);
-      const test::WithoutPermissionOverride as_a_user;
+      const test::WithoutPermissionOverride asAUser;
       ini.emplace(path);
     }
     EXPECT_TRUE(Has(ini->error(), path.string())) << c.what << ": " << ini->error();
@@ -484,27 +484,27 @@ TEST(IniFile, UnreadableFileIsEmptyWithErrorAndNotOverwritten) {
       EXPECT_TRUE(fs::is_directory(path));
     } else {
       fs::permissions(path, fs::perms::owner_read);
-      EXPECT_EQ(folder.Read("a.ini"), old_bytes);
+      EXPECT_EQ(folder.Read("a.ini"), oldBytes);
     }
   }
 }
 
 // Catches crashes, hangs and lost bytes on files that are not well-formed INI.
 TEST(IniFile, SurvivesMalformedFiles) {
-  std::string all_bytes;
-  for (int i = 0; i < 4096; ++i) all_bytes += static_cast<char>(i * 7 % 256);
-  const std::string long_line(10 * 1024 * 1024, 'L');
+  std::string allBytes;
+  for (int i = 0; i < 4096; ++i) allBytes += static_cast<char>(i * 7 % 256);
+  const std::string longLine(10 * 1024 * 1024, 'L');
   struct Case {
     const char* what;
     std::string bytes;
-    bool kept_as_read;  // Serialize gives the same bytes before any write
+    bool keptAsRead;  // Serialize gives the same bytes before any write
   };
   const Case cases[] = {
-      {"binary with NUL bytes", all_bytes, true},
+      {"binary with NUL bytes", allBytes, true},
       {"NUL inside a key line", "[s]\r\nk\0ey=v\0al\r\n"s, true},
-      {"10 MB line", long_line, true},
-      {"10 MB value", "[s]\r\nbig=" + long_line + "\r\n", true},
-      {"10 MB section name", "[" + long_line + "]\r\n", true},
+      {"10 MB line", longLine, true},
+      {"10 MB value", "[s]\r\nbig=" + longLine + "\r\n", true},
+      {"10 MB section name", "[" + longLine + "]\r\n", true},
       {"lines without =", "[s]\r\njust text\r\nmore text", true},
       {"duplicate sections", "[s]\r\n[s]\r\n[S]\r\nk=1\r\n[s]\r\n", true},
       {"unterminated [", "[s\r\n[\r\nk=1\r\n[", true},
@@ -521,7 +521,7 @@ TEST(IniFile, SurvivesMalformedFiles) {
     folder.Write("a.ini", c.bytes);
     IniFile ini(folder / "a.ini");
     EXPECT_EQ(ini.error(), "") << c.what;
-    if (c.kept_as_read) {
+    if (c.keptAsRead) {
       EXPECT_TRUE(ini.Serialize() == c.bytes) << c.what;
     }
     ini.ReadString("s", "k", "");

@@ -99,7 +99,7 @@ TEST(InstanceLock, FallsBackToTmpWithTheUserId) {
   folder.Write("not-a-folder", "");
   struct Case {
     const char* what;
-    std::optional<std::string> runtime_dir;
+    std::optional<std::string> runtimeDir;
   };
   const Case cases[] = {
       {"unset", std::nullopt},
@@ -108,7 +108,7 @@ TEST(InstanceLock, FallsBackToTmpWithTheUserId) {
       {"missing", (folder / "missing").string()},
   };
   for (const Case& c : cases) {
-    const RuntimeDir env(c.runtime_dir);
+    const RuntimeDir env(c.runtimeDir);
     const std::string name = UniqueName("tmp");
     const RemoveAtEnd cleanup{TmpLockFolder(name)};
     const InstanceLock lock(name);

@@ -15,20 +15,20 @@ namespace fs = std::filesystem;
 // for the program's folder.
 TEST(ProgramFolder, IsTheFolderOfTheRunningProgramWhereverWeRun) {
   test::TempFolder elsewhere;
-  const fs::path old_current = fs::current_path();
+  const fs::path oldCurrent = fs::current_path();
   fs::current_path(elsewhere.path());
   const fs::path folder = ProgramFolder();
-  fs::current_path(old_current);
+  fs::current_path(oldCurrent);
 
   ASSERT_TRUE(folder.is_absolute()) << folder;
   ASSERT_TRUE(fs::is_directory(folder)) << folder;
   EXPECT_FALSE(fs::equivalent(folder, elsewhere.path()));
-  bool holds_this_program = false;
+  bool holdsThisProgram = false;
   for (const auto& entry : fs::directory_iterator(folder)) {
     std::error_code ignored;
-    if (fs::equivalent(entry.path(), "/proc/self/exe", ignored)) holds_this_program = true;
+    if (fs::equivalent(entry.path(), "/proc/self/exe", ignored)) holdsThisProgram = true;
   }
-  EXPECT_TRUE(holds_this_program) << folder;
+  EXPECT_TRUE(holdsThisProgram) << folder;
 }
 
 }  // namespace

@@ -197,7 +197,7 @@ TEST(TextCodec, Utf16Conversions) {
     std::u16string utf16;
     std::string utf8;
   };
-  const Case to_utf8[] = {
+  const Case toUtf8[] = {
       {u"", ""},
       {u"abc", "abc"},
       {u"\u00E9\u20AC", "\u00E9\u20AC"},
@@ -207,12 +207,12 @@ TEST(TextCodec, Utf16Conversions) {
       {std::u16string{0xDE00, u'x'}, "\uFFFDx"},
       {std::u16string{0xD83D, 0xD83D, 0xDE00}, "\uFFFD\U0001F600"},
   };
-  for (const Case& c : to_utf8) {
+  for (const Case& c : toUtf8) {
     const std::string utf8 = Utf16ToUtf8(c.utf16);
     EXPECT_EQ(utf8, c.utf8);
     EXPECT_TRUE(IsValidUtf8(utf8));
   }
-  const Case to_utf16[] = {
+  const Case toUtf16[] = {
       {u"\u00E9\u20AC", "\u00E9\u20AC"},
       {u"\U0001F600", "\U0001F600"},
       {u"a\uFFFDb",
@@ -221,7 +221,7 @@ TEST(TextCodec, Utf16Conversions) {
       {u"\uFFFD\uFFFD\uFFFD", "\xED\xA0\x80"},  // each byte of a broken sequence
       {u"x\uFFFD\uFFFD", "x\xF0\x9F"},
   };
-  for (const Case& c : to_utf16) EXPECT_EQ(Utf8ToUtf16(c.utf8), c.utf16);
+  for (const Case& c : toUtf16) EXPECT_EQ(Utf8ToUtf16(c.utf8), c.utf16);
 }
 
 }  // namespace

@@ -31,8 +31,8 @@ const std::vector<Station> kThree = {
 TEST(SaveStations, WritesExactlyTheListWhateverTheFileHeld) {
   struct {
     const char* what;
-    std::string old_bytes;
-    std::vector<std::string> sections_after;
+    std::string oldBytes;
+    std::vector<std::string> sectionsAfter;
   } cases[] = {
       {"five stations", StationFile(NumberedStations(5)), {"001", "002", "003"}},
       {"no file", "", {"001", "002", "003"}},
@@ -49,11 +49,11 @@ TEST(SaveStations, WritesExactlyTheListWhateverTheFileHeld) {
   };
   for (const auto& c : cases) {
     TempFolder folder;
-    if (!c.old_bytes.empty()) folder.Write("favorites.cfg", c.old_bytes);
+    if (!c.oldBytes.empty()) folder.Write("favorites.cfg", c.oldBytes);
     std::string error;
     ASSERT_TRUE(SaveStations(folder.path(), kThree, &error)) << c.what << ": " << error;
     const std::string saved = folder.Read("favorites.cfg");
-    EXPECT_EQ(SectionNames(saved), c.sections_after) << c.what;
+    EXPECT_EQ(SectionNames(saved), c.sectionsAfter) << c.what;
     EXPECT_EQ(LoadedStations(folder / "favorites.cfg"), kThree) << c.what;
     const IniFile file(folder / "favorites.cfg");
     for (int i = 1; i <= 3; ++i) {
@@ -124,22 +124,22 @@ TEST(SaveStations, NoFileNoBackup) {
 // Catches a save that, after failing, leaves no list or a torn one on disk, or
 // reports success.
 TEST(SaveStations, FailedWriteKeepsTheOldFile) {
-  const std::string old_bytes = StationFile(kThree);
-  for (const bool backup_present : {false, true}) {
+  const std::string oldBytes = StationFile(kThree);
+  for (const bool backupPresent : {false, true}) {
     TempFolder folder;
-    folder.Write("favorites.cfg", old_bytes);
-    if (backup_present) folder.Write("favorites.cfg.bak", "older");
+    folder.Write("favorites.cfg", oldBytes);
+    if (backupPresent) folder.Write("favorites.cfg.bak", "older");
     std::string error;
     bool saved;
     {
-      test::FileSizeLimit full(old_bytes.size() + 16);
+      test::FileSizeLimit full(oldBytes.size() + 16);
       ASSERT_TRUE(full.active());
       saved = SaveStations(folder.path(), NumberedStations(20), &error);
     }
-    EXPECT_FALSE(saved) << backup_present;
+    EXPECT_FALSE(saved) << backupPresent;
     EXPECT_NE(error.find((folder / "favorites.cfg").string()), std::string::npos) << error;
-    EXPECT_EQ(folder.Read("favorites.cfg"), old_bytes) << backup_present;
-    EXPECT_EQ(folder.Read("favorites.cfg.bak"), backup_present ? "older" : old_bytes);
+    EXPECT_EQ(folder.Read("favorites.cfg"), oldBytes) << backupPresent;
+    EXPECT_EQ(folder.Read("favorites.cfg.bak"), backupPresent ? "older" : oldBytes);
     EXPECT_EQ(FolderEntries(folder.path()),
               (std::vector<std::string>{"favorites.cfg", "favorites.cfg.bak"}));
   }

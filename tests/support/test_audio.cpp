@@ -245,7 +245,7 @@ void SetComments(AVDictionary** dictionary, const ToneSpec& tone) {
 
 // Each Ogg output takes serial numbers of its own (the muxer numbers its streams
 // from serial_offset when asked to be bit-exact).
-std::atomic<unsigned> g_next_serial{0x54770001u};
+std::atomic<unsigned> g_nextSerial{0x54770001u};
 
 struct MuxOptions {
   const char* muxer;
@@ -277,7 +277,7 @@ std::string Mux(const MuxOptions& options, const Encoded& encoded, size_t first,
     av_dict_set(&muxerOptions.entries, "write_xing", "0", 0);
   } else if (muxer == "ogg") {
     context->flags |= AVFMT_FLAG_BITEXACT;
-    av_dict_set_int(&muxerOptions.entries, "serial_offset", g_next_serial.fetch_add(1), 0);
+    av_dict_set_int(&muxerOptions.entries, "serial_offset", g_nextSerial.fetch_add(1), 0);
   }
   Check(avformat_write_header(context, &muxerOptions.entries), "avformat_write_header");
   if (av_dict_count(muxerOptions.entries) > 0) throw std::runtime_error("muxer ignored an option");
@@ -395,7 +395,7 @@ std::string ChainOgg(const std::vector<std::string>& parts) {
                       [&](const auto& r) { return r.first == serial; }))
         continue;
       uint32_t fresh = serial;
-      while (used.count(fresh) != 0) fresh = g_next_serial.fetch_add(1);
+      while (used.count(fresh) != 0) fresh = g_nextSerial.fetch_add(1);
       renumber.emplace_back(serial, fresh);
     }
     for (const auto& r : renumber) used.insert(r.second);
