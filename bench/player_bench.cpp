@@ -239,12 +239,12 @@ int main(int argc, char** argv) {
   };
   // The short one is a file with its length: its end is the stream's end (a
   // live station that closes is reconnected for up to 30 s).
-  Route file = station(shortBody, false);
-  file.statusLine = "HTTP/1.0 200 OK";
-  file.headers.push_back("Content-Length: " + std::to_string(shortBody.size()));
-  file.metaint = 0;
-  file.titles.clear();
-  tw::bench::ForkedServer server({{"/live", station(longBody, true)}, {"/short", file}});
+  Route shortFile = station(shortBody, false);
+  shortFile.statusLine = "HTTP/1.0 200 OK";
+  shortFile.headers.push_back("Content-Length: " + std::to_string(shortBody.size()));
+  shortFile.metaint = 0;
+  shortFile.titles.clear();
+  tw::bench::ForkedServer server({{"/live", station(longBody, true)}, {"/short", shortFile}});
   const std::string live = server.Url("/live");
   const std::string shortUrl = server.Url("/short");
 

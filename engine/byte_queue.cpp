@@ -7,47 +7,52 @@ namespace tw::engine {
 bool ByteQueue::Push(std::string_view bytes) {
   std::unique_lock lock(mutex_);
   while (!bytes.empty()) {
-    changed_.wait(lock, [&] { return aborted_ || RoomLocked() > 0; });
+    roomCv_.wait(lock, [&] { return aborted_ || RoomLocked() > 0; });
     if (aborted_) return false;
     std::size_t room = std::min(RoomLocked(), bytes.size());
     bytes_.insert(bytes_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(room));
     bytes.remove_prefix(room);
     pushed_ += room;
-    changed_.notify_all();
+    WakeConsumerLocked();
   }
   return !aborted_;
+}
+
+void ByteQueue::WakeConsumerLocked() {
+  if (consumerWants_ != 0 && PopReadyLocked(consumerWants_)) dataCv_.notify_all();
 }
 
 bool ByteQueue::PushMark(QueueMark mark) {
   const std::size_t cost = mark.tag.size() + kMarkOverhead;
   std::unique_lock lock(mutex_);
   // A mark larger than the whole queue still goes in once the queue is empty.
-  changed_.wait(lock, [&] {
+  roomCv_.wait(lock, [&] {
     return aborted_ || UsedLocked() + cost <= capacity_ || (bytes_.empty() && marks_.empty());
   });
   if (aborted_) return false;
   markBytes_ += cost;
   mark.position = pushed_;
   marks_.push_back(std::move(mark));
-  changed_.notify_all();
+  // A section mark ends the consumer's section; other marks only ride along.
+  WakeConsumerLocked();
   return true;
 }
 
 void ByteQueue::Rest(std::size_t above, std::chrono::milliseconds upTo) {
   std::unique_lock lock(mutex_);
   if (bytes_.size() < above) return;
-  changed_.wait_for(lock, upTo, [&] { return aborted_ || bytes_.size() < above / 2; });
+  roomCv_.wait_for(lock, upTo, [&] { return aborted_ || bytes_.size() < above / 2; });
 }
 
 bool ByteQueue::Sleep(std::chrono::milliseconds upTo) {
   std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, upTo, [&] { return aborted_; });
+  return abortCv_.wait_for(lock, upTo, [&] { return aborted_; });
 }
 
 void ByteQueue::Finish() {
   std::lock_guard lock(mutex_);
   finished_ = true;
-  changed_.notify_all();
+  dataCv_.notify_all();
 }
 
 std::size_t ByteQueue::SectionBytesLocked() const {
@@ -65,13 +70,22 @@ void ByteQueue::TakeMarksLocked(uint64_t upTo, bool end, std::deque<QueueMark>* 
   }
 }
 
-std::size_t ByteQueue::Pop(char* out, std::size_t size, std::deque<QueueMark>* reached) {
+bool ByteQueue::PopReadyLocked(std::size_t wanted) const {
+  // Once a section mark is queued, the current section has all its bytes.
+  return aborted_ || finished_ || SectionBytesLocked() >= wanted ||
+         std::any_of(marks_.begin(), marks_.end(), [](const QueueMark& m) { return m.section; });
+}
+
+std::size_t ByteQueue::Pop(char* out, std::size_t size, std::deque<QueueMark>* reached,
+                           std::chrono::milliseconds gather) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] {
-    return aborted_ || finished_ || SectionBytesLocked() > 0 ||
-           std::any_of(marks_.begin(), marks_.end(),
-                       [&](const QueueMark& m) { return m.section && m.position == popped_; });
-  });
+  if (gather.count() > 0 && size > 1) {
+    consumerWants_ = size;
+    dataCv_.wait_for(lock, gather, [&] { return PopReadyLocked(size); });
+  }
+  consumerWants_ = 1;
+  dataCv_.wait(lock, [&] { return PopReadyLocked(1); });
+  consumerWants_ = 0;
   if (aborted_) return 0;
   std::size_t n = std::min(size, SectionBytesLocked());
   std::copy_n(bytes_.begin(), n, out);
@@ -85,7 +99,7 @@ std::size_t ByteQueue::Pop(char* out, std::size_t size, std::deque<QueueMark>* r
                       return m.section && m.position == popped_;
                     }));
   TakeMarksLocked(popped_, end, reached);
-  changed_.notify_all();
+  roomCv_.notify_all();
   return n;
 }
 
@@ -101,24 +115,28 @@ std::optional<QueueMark> ByteQueue::NextSection(std::deque<QueueMark>* reached) 
     const bool sectionNext = std::any_of(marks_.begin(), marks_.end(), [&](const QueueMark& m) {
       return m.section && m.position == popped_;
     });
-    if (skip > 0) changed_.notify_all();
+    if (skip > 0) roomCv_.notify_all();
     if (sectionNext || (finished_ && bytes_.empty())) {
       TakeMarksLocked(popped_, true, reached);
       if (marks_.empty()) return std::nullopt;
       QueueMark section = std::move(marks_.front());
       marks_.pop_front();
       markBytes_ -= section.tag.size() + kMarkOverhead;
-      changed_.notify_all();
+      roomCv_.notify_all();
       return section;
     }
-    changed_.wait(lock);
+    consumerWants_ = 1;
+    dataCv_.wait(lock);
+    consumerWants_ = 0;
   }
 }
 
 void ByteQueue::Abort() {
   std::lock_guard lock(mutex_);
   aborted_ = true;
-  changed_.notify_all();
+  dataCv_.notify_all();
+  roomCv_.notify_all();
+  abortCv_.notify_all();
 }
 
 bool ByteQueue::aborted() const {

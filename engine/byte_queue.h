@@ -52,7 +52,8 @@ class ByteQueue {
   // a socket lets data gather in the kernel meanwhile and then takes it in one
   // read instead of waking for every piece the server sends.
   void Rest(std::size_t above, std::chrono::milliseconds upTo);
-  // Producer: waits up to `upTo`, less when aborted; true when aborted.
+  // Producer: waits up to `upTo`, less when aborted; true when aborted. Only
+  // Abort ends it early, so the consumer's pops never wake it.
   bool Sleep(std::chrono::milliseconds upTo);
   // Producer: no more bytes will come.
   void Finish();
@@ -60,8 +61,11 @@ class ByteQueue {
   // least one. 0 at the end of the section (a section mark is next, or the
   // queue is finished and drained) or when aborted. Marks placed before a byte
   // this call hands out are appended to *reached, in order; at the end of a
-  // section, all that are left before it.
-  std::size_t Pop(char* out, std::size_t size, std::deque<QueueMark>* reached);
+  // section, all that are left before it. With `gather`, waits up to that long
+  // for `size` bytes first: a consumer with audio in hand takes the network's
+  // pieces in one go instead of waking for each.
+  std::size_t Pop(char* out, std::size_t size, std::deque<QueueMark>* reached,
+                  std::chrono::milliseconds gather = std::chrono::milliseconds(0));
   // Consumer: drops what is left of the current section (marks before the next
   // section still go to *reached) and waits for the next section mark, which it
   // returns. nullopt once finished without another section, or aborted.
@@ -80,6 +84,11 @@ class ByteQueue {
   std::size_t UsedLocked() const { return bytes_.size() + markBytes_; }
   // Bytes of the current section that may be popped now.
   std::size_t SectionBytesLocked() const;
+  // What a waiting Pop may return on: bytes (at least `wanted`), the end of
+  // the section or of the queue, or an abort.
+  bool PopReadyLocked(std::size_t wanted) const;
+  // After bytes or marks went in: wakes the consumer if it can now go on.
+  void WakeConsumerLocked();
   // Hands out the marks placed before byte `upTo` of the stream (with `end`:
   // all of them), never past a section mark.
   void TakeMarksLocked(uint64_t upTo, bool end, std::deque<QueueMark>* reached);
@@ -94,14 +103,20 @@ class ByteQueue {
 
   const std::size_t capacity_;
   mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<char> bytes_;       // guarded by mutex_
-  std::deque<QueueMark> marks_;  // guarded by mutex_, by position
-  std::size_t markBytes_ = 0;    // guarded by mutex_: room the marks take
-  uint64_t pushed_ = 0;          // guarded by mutex_: bytes ever pushed
-  uint64_t popped_ = 0;          // guarded by mutex_: bytes ever popped
-  bool finished_ = false;        // guarded by mutex_
-  bool aborted_ = false;         // guarded by mutex_
+  // Three waits, each woken only by what it waits for: the consumer for bytes
+  // (dataCv_), the producer for room or a drained queue (roomCv_), a sleeping
+  // producer for an abort (abortCv_).
+  std::condition_variable dataCv_;
+  std::condition_variable roomCv_;
+  std::condition_variable abortCv_;
+  std::size_t consumerWants_ = 0;  // guarded by mutex_: bytes a waiting Pop wants; 0: none waits
+  std::deque<char> bytes_;         // guarded by mutex_
+  std::deque<QueueMark> marks_;    // guarded by mutex_, by position
+  std::size_t markBytes_ = 0;      // guarded by mutex_: room the marks take
+  uint64_t pushed_ = 0;            // guarded by mutex_: bytes ever pushed
+  uint64_t popped_ = 0;            // guarded by mutex_: bytes ever popped
+  bool finished_ = false;          // guarded by mutex_
+  bool aborted_ = false;           // guarded by mutex_
 };
 
 }  // namespace tw::engine

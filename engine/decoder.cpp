@@ -28,6 +28,10 @@ namespace tw::engine {
 namespace {
 
 constexpr int kIoBufferBytes = 4096;
+// Reads may wait to gather bytes while this much decoded audio is ahead, for at
+// most kGatherFor: far less than the audio in hand.
+constexpr std::size_t kGatherWhenAheadMs = 1000;
+constexpr std::chrono::milliseconds kGatherFor{250};
 constexpr int kFramesBeforeReady = 3;
 constexpr std::size_t kMaxHeldMarks = 64;
 // A mono station plays at full level on both sides, as it would on a mono
@@ -82,8 +86,14 @@ struct Io {
 
 int ReadPacket(void* opaque, uint8_t* buffer, int size) {
   auto* io = static_cast<Io*>(opaque);
+  // With a second of audio in hand, gather a whole buffer of the network's
+  // pieces (a live station sends a few hundred bytes at a time) rather than
+  // waking for each.
+  const auto gather = io->stream->DecodedAheadMs() >= kGatherWhenAheadMs
+                          ? kGatherFor
+                          : std::chrono::milliseconds(0);
   const std::size_t n = io->stream->network.Pop(reinterpret_cast<char*>(buffer),
-                                                static_cast<std::size_t>(size), &io->marks);
+                                                static_cast<std::size_t>(size), &io->marks, gather);
   // Junk that yields no packets must not pile marks up: past a few, the
   // oldest take effect now.
   while (io->marks.size() > kMaxHeldMarks) {

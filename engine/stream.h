@@ -65,6 +65,10 @@ class Stream {
   ByteQueue network;
   PcmRing pcm;
   PlayedHistory history;  // what the output took from this stream
+  // Decoded audio not yet played, in milliseconds. Either thread.
+  std::size_t DecodedAheadMs() const {
+    return pcm.available() * 1000 / static_cast<std::size_t>(freq > 0 ? freq : 1);
+  }
 
   // --- Producer side: the network thread only ----------------------------------
   // Starts a section of audio: a new container from here on (the first
