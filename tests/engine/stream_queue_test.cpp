@@ -180,5 +180,68 @@ TEST(StreamQueueTest, RestEndsOnAbortOrWhenDrained) {
   aborted.join();
 }
 
+// Catches a gathering decoder that waits out its whole time although its
+// section ended (a reconnect's first audio or a stream's last second held
+// back), that returns before its buffer is full while bytes still come, and a
+// sleeping network thread woken by the decoder's pops (waking as often as
+// before).
+TEST(StreamQueueTest, GatheringEndsWithTheBufferOrTheSection) {
+  constexpr auto kLong = std::chrono::minutes(10);
+  auto popGathering = [&](ByteQueue& queue, std::size_t size) {
+    std::string out(size, '\0');
+    out.resize(queue.Pop(out.data(), size, nullptr, kLong));
+    return out;
+  };
+  {
+    ByteQueue queue(1000);
+    std::thread producer([&] {
+      for (int i = 0; i < 4; ++i) {
+        std::this_thread::sleep_for(milliseconds(20));
+        queue.Push("ab");
+      }
+    });
+    EXPECT_EQ(popGathering(queue, 8), "abababab");
+    producer.join();
+  }
+  {
+    ByteQueue queue(1000);
+    ASSERT_TRUE(queue.Push("abc"));
+    std::thread producer([&] {
+      std::this_thread::sleep_for(milliseconds(20));
+      QueueMark section;
+      section.section = true;
+      queue.PushMark(section);
+    });
+    EXPECT_EQ(popGathering(queue, 8), "abc");
+    producer.join();
+  }
+  {
+    ByteQueue queue(1000);
+    ASSERT_TRUE(queue.Push("abc"));
+    std::thread producer([&] {
+      std::this_thread::sleep_for(milliseconds(20));
+      queue.Finish();
+    });
+    EXPECT_EQ(popGathering(queue, 8), "abc");
+    producer.join();
+  }
+  {
+    ByteQueue queue(1000);
+    ASSERT_TRUE(queue.Push(std::string(500, 'a')));
+    std::atomic<bool> returned{false};
+    std::thread sleeper([&] {
+      EXPECT_TRUE(queue.Sleep(kLong));
+      returned = true;
+    });
+    char out[100];
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(queue.Pop(out, 100, nullptr), 100u);
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_FALSE(returned) << "the decoder's pops ended the network's sleep";
+    queue.Abort();
+    EXPECT_TRUE(WaitUntil(returned));
+    sleeper.join();
+  }
+}
+
 }  // namespace
 }  // namespace tw::engine::test
