@@ -70,6 +70,12 @@ void WatchTerminateSignals(QApplication& app, TerminateRequest& request) {
 int RunTunewell(int argc, char** argv, const RunHooks& hooks) {
   CatchTerminateSignals();
   const std::string refusal = AcquireSingleInstance();
+  // On X11, Qt hands each repaint to the server through shared memory and,
+  // before the next paint, waits for the server to have read it: a round trip
+  // that blocks this thread on every oscilloscope frame. The box is small, so
+  // sending its pixels over the connection costs less and seldom waits. A
+  // value the user set is kept.
+  if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
   QApplication app(argc, argv);
   QApplication::setApplicationName("tunewell");
   // No display name: Qt would append it to every window's caption.
