@@ -28,9 +28,8 @@ namespace tw::engine {
 namespace {
 
 constexpr int kIoBufferBytes = 4096;
-// Reads may wait to gather bytes while this much decoded audio is ahead, for at
-// most kGatherFor: far less than the audio in hand.
-constexpr std::size_t kGatherWhenAheadMs = 1000;
+// How long a read may wait to gather bytes while audio is in hand: far less
+// than that audio.
 constexpr std::chrono::milliseconds kGatherFor{250};
 constexpr int kFramesBeforeReady = 3;
 constexpr std::size_t kMaxHeldMarks = 64;
@@ -89,7 +88,7 @@ int ReadPacket(void* opaque, uint8_t* buffer, int size) {
   // With a second of audio in hand, gather a whole buffer of the network's
   // pieces (a live station sends a few hundred bytes at a time) rather than
   // waking for each.
-  const auto gather = io->stream->DecodedAheadMs() >= kGatherWhenAheadMs
+  const auto gather = io->stream->DecodedAheadMs() >= Stream::kAudioInHandMs
                           ? kGatherFor
                           : std::chrono::milliseconds(0);
   const std::size_t n = io->stream->network.Pop(reinterpret_cast<char*>(buffer),

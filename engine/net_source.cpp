@@ -33,7 +33,6 @@ constexpr std::size_t kSniffBytes = 4096;
 // decoded buffer holds more on top.
 constexpr std::size_t kRestAbove = 16 * 1024;
 constexpr std::chrono::milliseconds kRestFor{250};
-constexpr std::size_t kRestWhenAheadMs = 1000;
 // How long a connection that dropped during creation waits for the decoder to
 // decide on what came before it is reconnected or the creation fails.
 constexpr std::chrono::milliseconds kCreateWait{2000};
@@ -174,7 +173,7 @@ struct Fetch {
     // A second or more of a typical station is queued, or decoded ahead: read
     // the socket a few times a second rather than for each piece the server
     // sends. The kernel keeps what arrives meanwhile.
-    if (stream.DecodedAheadMs() >= kRestWhenAheadMs) return !stream.network.Sleep(kRestFor);
+    if (stream.DecodedAheadMs() >= Stream::kAudioInHandMs) return !stream.network.Sleep(kRestFor);
     stream.network.Rest(kRestAbove, kRestFor);
     return true;
   }

@@ -69,6 +69,9 @@ class Stream {
   std::size_t DecodedAheadMs() const {
     return pcm.available() * 1000 / static_cast<std::size_t>(freq > 0 ? freq : 1);
   }
+  // With this much decoded audio ahead, the network and decoder threads may
+  // wait a little to take the network's pieces in larger steps.
+  static constexpr std::size_t kAudioInHandMs = 1000;
 
   // --- Producer side: the network thread only ----------------------------------
   // Starts a section of audio: a new container from here on (the first

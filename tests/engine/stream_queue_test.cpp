@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -203,24 +204,21 @@ TEST(StreamQueueTest, GatheringEndsWithTheBufferOrTheSection) {
     EXPECT_EQ(popGathering(queue, 8), "abababab");
     producer.join();
   }
-  {
+  // The section ends (a section mark comes) or the queue does.
+  const std::function<void(ByteQueue&)> enders[] = {
+      [](ByteQueue& queue) {
+        QueueMark section;
+        section.section = true;
+        queue.PushMark(section);
+      },
+      [](ByteQueue& queue) { queue.Finish(); },
+  };
+  for (const auto& end : enders) {
     ByteQueue queue(1000);
     ASSERT_TRUE(queue.Push("abc"));
     std::thread producer([&] {
       std::this_thread::sleep_for(milliseconds(20));
-      QueueMark section;
-      section.section = true;
-      queue.PushMark(section);
-    });
-    EXPECT_EQ(popGathering(queue, 8), "abc");
-    producer.join();
-  }
-  {
-    ByteQueue queue(1000);
-    ASSERT_TRUE(queue.Push("abc"));
-    std::thread producer([&] {
-      std::this_thread::sleep_for(milliseconds(20));
-      queue.Finish();
+      end(queue);
     });
     EXPECT_EQ(popGathering(queue, 8), "abc");
     producer.join();
