@@ -21,6 +21,16 @@ class StatusLineAccessible : public QAccessibleWidget {
   }
 };
 
+// A picture has no parts to visit: the paint box's surface, a child widget, is
+// how it reaches the screen, not something a listener should land on.
+class PictureAccessible : public QAccessibleWidget {
+ public:
+  explicit PictureAccessible(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Graphic) {}
+  int childCount() const override { return 0; }
+  QAccessibleInterface* child(int) const override { return nullptr; }
+  int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+};
+
 QAccessibleInterface* Factory(const QString& className, QObject* object) {
   auto* widget = qobject_cast<QWidget*>(object);
   // Only for the object's own class: Qt's readings of the classes it derives
@@ -28,9 +38,10 @@ QAccessibleInterface* Factory(const QString& className, QObject* object) {
   if (!widget || className != QLatin1String(object->metaObject()->className())) return nullptr;
   if (auto* line = qobject_cast<StatusLine*>(object)) return new StatusLineAccessible(line);
   const QVariant role = widget->property(kRoleProperty);
-  if (role.isValid())
-    return new QAccessibleWidget(widget, static_cast<QAccessible::Role>(role.toInt()));
-  return nullptr;
+  if (!role.isValid()) return nullptr;
+  const auto value = static_cast<QAccessible::Role>(role.toInt());
+  if (value == QAccessible::Graphic) return new PictureAccessible(widget);
+  return new QAccessibleWidget(widget, value);
 }
 
 }  // namespace

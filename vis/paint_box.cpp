@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "vis/osc_vis.h"
+#include "vis/paint_surface.h"
 
 namespace {
 
@@ -37,7 +38,19 @@ void CopyPixels(QImage& dst, const QImage& src, int w, int h) {
 
 }  // namespace
 
-TPaintBox::TPaintBox(QWidget* parent) : QWidget(parent), image_(TransparentImage(size())) {}
+TPaintBox::TPaintBox(QWidget* parent)
+    : QWidget(parent),
+      image_(TransparentImage(size())),
+      surface_(new TPaintSurface(image_)),
+      container_(QWidget::createWindowContainer(surface_, this)) {
+  container_->setFocusPolicy(Qt::NoFocus);
+  container_->hide();
+}
+
+// The surface shows image_: it goes first.
+TPaintBox::~TPaintBox() { delete container_; }
+
+const QWindow* TPaintBox::Surface() const { return surface_; }
 
 void TPaintBox::SetFrame(const QImage& Frame, bool Opaque) {
   FitImage();
@@ -47,7 +60,11 @@ void TPaintBox::SetFrame(const QImage& Frame, bool Opaque) {
   CopyPixels(image_, Frame, w, h);
   const bool whole = w == image_.width() && h == image_.height();
   SetOpaque(Opaque && (opaque_ || whole));
-  update(0, 0, w, h);
+  if (opaque_) {
+    surface_->Present(QRect(0, 0, w, h));
+  } else {
+    update(0, 0, w, h);
+  }
 }
 
 void TPaintBox::paintEvent(QPaintEvent* event) {
@@ -76,10 +93,14 @@ void TPaintBox::FitImage() {
   SetOpaque(false);
 }
 
-// An opaque box spares Qt painting the window's background under it on every
-// frame, most of a repaint's cost.
+// An opaque box spares Qt painting the window's background under it, and its
+// frames go to the surface; a see-through one must be painted over that
+// background, so the surface steps aside.
 void TPaintBox::SetOpaque(bool Value) {
   if (Value == opaque_) return;
   opaque_ = Value;
   setAttribute(Qt::WA_OpaquePaintEvent, Value);
+  container_->setGeometry(rect());
+  container_->setVisible(Value);
+  if (!Value) update();
 }

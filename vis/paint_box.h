@@ -4,11 +4,15 @@
 #include <QImage>
 #include <QWidget>
 
+class TPaintSurface;
+class QWindow;
+
 class TPaintBox : public QWidget {
   Q_OBJECT
 
  public:
   explicit TPaintBox(QWidget* parent = nullptr);
+  ~TPaintBox() override;
 
   // Replaces the box's pixels from the top-left corner with Frame's, clipped to
   // the smaller of the two, and schedules a repaint. With a frame in the box's
@@ -22,6 +26,12 @@ class TPaintBox : public QWidget {
   // background shows through) where no frame has been put yet.
   const QImage& Image() const { return image_; }
 
+  // Where frames go once they cover the box: a native window of its own over
+  // it, which each frame reaches without a widget repaint. Shown only while
+  // the box is opaque; until then the box paints as any widget does, so the
+  // window's background shows through. Tests read what it shows.
+  const QWindow* Surface() const;
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -32,5 +42,7 @@ class TPaintBox : public QWidget {
   void SetOpaque(bool Value);
 
   QImage image_;
-  bool opaque_ = false;  // every pixel of image_ is opaque
+  bool opaque_ = false;     // every pixel of image_ is opaque
+  TPaintSurface* surface_;  // owned by container_
+  QWidget* container_;      // a child of the box, covering it
 };

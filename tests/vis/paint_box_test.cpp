@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QEvent>
 #include <QPalette>
+#include <QScreen>
+#include <QWindow>
 
 #include "tests/vis/scope_helpers.h"
 #include "vis/osc_vis.h"
@@ -16,6 +18,17 @@ namespace {
 // What the widget puts on screen, read back through Qt's own rendering.
 QImage OnScreen(QWidget& widget) {
   return widget.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+// What a shown box puts on screen: its surface's pixels once frames cover it,
+// its own painting before.
+QImage BoxOnScreen(TPaintBox& box) {
+  const QWindow* surface = box.Surface();
+  if (!surface->isVisible()) return OnScreen(box);
+  return surface->screen()
+      ->grabWindow(surface->winId())
+      .toImage()
+      .convertToFormat(QImage::Format_ARGB32);
 }
 
 QImage Opaque(const QImage& image) { return image.convertToFormat(QImage::Format_ARGB32); }
@@ -66,16 +79,18 @@ TEST(PaintBox, KeepsLastFrameAcrossRepaints) {
     box.repaint();
     QApplication::processEvents();
     EXPECT_EQ(ImageDiff(OnScreen(box), frame), "") << "repaint " << i;
+    EXPECT_EQ(ImageDiff(BoxOnScreen(box), frame), "") << "repaint " << i;
   }
   box.hide();
   box.show();
   QApplication::processEvents();
-  EXPECT_EQ(ImageDiff(OnScreen(box), frame), "") << "hidden and shown again";
+  EXPECT_EQ(ImageDiff(BoxOnScreen(box), frame), "") << "hidden and shown again";
 }
 
-// A frame that is copied but never scheduled for a repaint would not reach the
-// screen until something else repainted the box.
-TEST(PaintBox, FrameSchedulesRepaint) {
+// A frame that is copied but never put on screen would not show until something
+// else repainted the box: see-through frames through a repaint, opaque ones
+// straight on the surface, each as it comes.
+TEST(PaintBox, FrameReachesTheScreen) {
   TOcilloScope scope(kWidth, kHeight);
   TPaintBox box;
   box.resize(kWidth, kHeight);
@@ -85,9 +100,24 @@ TEST(PaintBox, FrameSchedulesRepaint) {
   box.installEventFilter(&counter);
   QApplication::processEvents();
   ASSERT_EQ(counter.paints, 0) << "the box was still repainting without a frame";
-  scope.Draw(&box, Spike(), 0, kBaseline);
+  QImage clear(kWidth, kHeight, tw::kScopeImageFormat);
+  clear.fill(Qt::transparent);
+  box.SetFrame(clear);
   QApplication::processEvents();
   EXPECT_GE(counter.paints, 1);
+  EXPECT_FALSE(box.Surface()->isVisible());
+
+  scope.Draw(&box, Spike(), 0, kBaseline);
+  QApplication::processEvents();
+  EXPECT_TRUE(box.Surface()->isVisible());
+  EXPECT_EQ(ImageDiff(BoxOnScreen(box), Opaque(scope.Canvas())), "");
+  // Later frames reach the surface without waiting for the event loop.
+  counter.paints = 0;
+  for (int frame = 0; frame < 3; ++frame) {
+    scope.Draw(&box, Constant(WordForValue(frame * 10)), 0, kBaseline);
+    EXPECT_EQ(ImageDiff(BoxOnScreen(box), Opaque(scope.Canvas())), "") << "frame " << frame;
+  }
+  EXPECT_EQ(counter.paints, 0) << "an opaque frame repainted the widget";
 }
 
 // A new frame replaces the old pixels rather than drawing over them.
@@ -163,10 +193,14 @@ TEST(PaintBox, OpaqueOnlyWhileFramesCoverIt) {
   TOcilloScope scope(kWidth, kHeight);
   scope.Draw(box, Constant(0), 0, kBaseline);
   EXPECT_TRUE(box->testAttribute(Qt::WA_OpaquePaintEvent));
+  window.show();
+  QApplication::processEvents();
+  EXPECT_TRUE(box->Surface()->isVisible());
 
   box->resize(kWidth + 20, kHeight);
   scope.Draw(box, Constant(0), 0, kBaseline);
   EXPECT_FALSE(box->testAttribute(Qt::WA_OpaquePaintEvent));
+  EXPECT_FALSE(box->Surface()->isVisible()) << "the surface would hide the window's background";
   EXPECT_EQ(OnScreen(window).pixel(kWidth + 10, 10), qRgb(0x12, 0x34, 0x56));
 
   box->resize(kWidth, kHeight);
@@ -176,6 +210,7 @@ TEST(PaintBox, OpaqueOnlyWhileFramesCoverIt) {
   clear.fill(Qt::transparent);
   box->SetFrame(clear);
   EXPECT_FALSE(box->testAttribute(Qt::WA_OpaquePaintEvent));
+  EXPECT_FALSE(box->Surface()->isVisible());
   EXPECT_EQ(OnScreen(window).pixel(10, 10), qRgb(0x12, 0x34, 0x56));
 }
 
