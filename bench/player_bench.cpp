@@ -8,6 +8,10 @@
 //   idle     the same over 20 s with nothing played yet (PlayLast off; mpv
 //            --idle=yes without a file), and once a 2 s file has ended (mpv
 //            --idle=yes)
+//   floor    the same CPU and peak memory of library_floor: the player's
+//            libraries loaded under a window like its own, a box of the
+//            oscilloscope's size sent to the screen 30 times a second, nothing
+//            else done; what the player pays before its own share
 //   first audio  from process start to the first sound written to the output:
 //            both on SDL's "disk" audio driver, which writes what plays into a
 //            file in real time, watched here every millisecond
@@ -46,20 +50,21 @@ constexpr auto kWindow = std::chrono::seconds(20);
 constexpr double kShortSeconds = 2;  // the stream that ends before the idle window
 constexpr int kBytesPerSecond = 16000;
 
-// CPU seconds of every thread of pid so far (utime + stime of /proc/pid/stat).
+// CPU seconds of every thread of pid so far: the scheduler's own count of time
+// on a CPU (/proc/pid/task/*/schedstat), exact to the nanosecond. utime and
+// stime come in 10 ms ticks, too coarse for a few tenths of a second. A thread
+// that ends within the window takes its time with it; neither player ends one
+// while it plays.
 double CpuSeconds(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::size_t close = stat.rfind(')');
-  if (close == std::string::npos) return 0;
-  // After the name: state is field 3; utime and stime are fields 14 and 15.
-  const char* p = stat.c_str() + close + 2;
-  long fields[13] = {};
-  for (int i = 0; i < 13; ++i) {
-    while (*p && *p != ' ') ++p;
-    fields[i] = std::strtol(p, const_cast<char**>(&p), 10);
+  double total = 0;
+  std::error_code ignored;
+  for (const auto& task :
+       fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ignored)) {
+    std::ifstream in(task.path() / "schedstat");
+    unsigned long long nanos = 0;
+    if (in >> nanos) total += static_cast<double>(nanos) / 1e9;
   }
-  return static_cast<double>(fields[10] + fields[11]) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  return total;
 }
 
 // Voluntary context switches of all threads of pid: each is the thread going
@@ -187,7 +192,7 @@ std::optional<double> FirstAudio(const std::function<std::unique_ptr<Child>()>& 
 
 struct Figures {
   std::vector<double> playCpu, playWakeUps, idleCpu, idleWakeUps, endedCpu, endedWakeUps,
-      firstAudio, peakMb;
+      firstAudio, peakMb, floorCpu, floorMb;
 };
 
 void Print(const char* what, const std::vector<double>& ours, const std::vector<double>& mpv,
@@ -289,6 +294,14 @@ int main(int argc, char** argv) {
       Stop(*player);
     }
     {
+      Child floor({TW_FLOOR_EXE}, false);
+      std::this_thread::sleep_for(kSettle);
+      ours.floorCpu.push_back(Measure(floor.pid()).cpu);
+      ours.floorMb.push_back(
+          static_cast<double>(tw::bench::StatusKb(std::to_string(floor.pid()), "VmHWM")) / 1024);
+      Stop(floor);
+    }
+    {
       setenv("SDL_AUDIODRIVER", "disk", 1);
       Program program(live, 0);
       const fs::path file = program.path() / "sdlaudio.raw";
@@ -339,6 +352,7 @@ int main(int argc, char** argv) {
   std::printf("Whole player on Xvfb, median of %d runs; 20 s windows\n", runs);
   std::printf("%-44s %12s %12s   %5s\n", "", "Tunewell", "mpv", "ratio");
   Print("CPU while playing, s per 20 s", ours.playCpu, theirs.playCpu, "%12.3f");
+  Print("  the libraries alone, box at 30 frames/s", ours.floorCpu, theirs.playCpu, "%12.3f");
   Print("wake-ups while playing, per 20 s", ours.playWakeUps, theirs.playWakeUps, "%12.0f");
   Print("CPU idle, nothing played yet, s per 20 s", ours.idleCpu, theirs.idleCpu, "%12.3f");
   Print("wake-ups idle, nothing played yet, per 20 s", ours.idleWakeUps, theirs.idleWakeUps,
@@ -348,5 +362,6 @@ int main(int argc, char** argv) {
         "%12.0f");
   Print("first audio from process start, s", ours.firstAudio, theirs.firstAudio, "%12.3f");
   Print("peak memory (VmHWM), MiB", ours.peakMb, theirs.peakMb, "%12.1f");
+  Print("  the libraries alone, window shown", ours.floorMb, theirs.peakMb, "%12.1f");
   return 0;
 }
