@@ -5,6 +5,7 @@
 // that thread.
 #include <SDL.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -55,16 +56,15 @@ class SdlOutput final : public Output {
     }
     wake_.notify_one();
     if (keeper_.joinable()) keeper_.join();
-    std::lock_guard lock(mutex_);
-    if (device_ != 0) Close();
+    if (device_ != 0) CloseDevice(device_);
   }
 
   // Returns a BASS_ERROR_ code. Starts the device, so the callback may run
   // before this returns.
   int Open() {
-    std::unique_lock lock(mutex_);
-    const int error = OpenDevice();
-    if (error != BASS_OK) return error;
+    int error = BASS_OK;
+    device_ = OpenDevice(&error);
+    if (device_ == 0) return error;
     keeper_ = std::thread([this] { Keep(); });
     return BASS_OK;
   }
@@ -82,7 +82,8 @@ class SdlOutput final : public Output {
 
   uint64_t SilentFrames() override {
     std::lock_guard lock(mutex_);
-    return device_ == 0 ? FramesIn(Clock::now() - closedAt_, freq_) : 0;
+    if (device_ != 0) return 0;
+    return FramesIn(std::min(Clock::now(), silentUntil_) - closedAt_, freq_);
   }
 
  private:
@@ -100,10 +101,14 @@ class SdlOutput final : public Output {
     }
   }
 
-  // Caller holds mutex_.
-  int OpenDevice() {
+  // Takes SdlAudioMutex(), never mutex_: opening may take a while, and API
+  // threads must not wait for it. Returns 0 and sets *error on failure.
+  SDL_AudioDeviceID OpenDevice(int* error) {
     std::lock_guard sdl(SdlAudioMutex());
-    if (!EnsureSdlAudioLocked()) return BASS_ERROR_DRIVER;
+    if (!EnsureSdlAudioLocked()) {
+      *error = BASS_ERROR_DRIVER;
+      return 0;
+    }
     SDL_AudioSpec want{};
     want.freq = freq_;
     want.format = AUDIO_F32SYS;
@@ -115,17 +120,20 @@ class SdlOutput final : public Output {
     idleSince_.store(0, std::memory_order_relaxed);
     // No allowed changes: SDL converts to the device's format, so the mixer
     // always sees the format it was made for.
-    device_ = SDL_OpenAudioDevice(useDefault_ ? nullptr : name_.c_str(), 0, &want, &have, 0);
-    if (device_ == 0) return BASS_ERROR_DRIVER;
-    SDL_PauseAudioDevice(device_, 0);  // devices open paused
-    return BASS_OK;
+    const SDL_AudioDeviceID device =
+        SDL_OpenAudioDevice(useDefault_ ? nullptr : name_.c_str(), 0, &want, &have, 0);
+    if (device == 0) {
+      *error = BASS_ERROR_DRIVER;
+      return 0;
+    }
+    SDL_PauseAudioDevice(device, 0);  // devices open paused
+    return device;
   }
 
-  // Caller holds mutex_. Joins SDL's audio thread.
-  void Close() {
+  // Joins SDL's audio thread. Like OpenDevice, without mutex_.
+  static void CloseDevice(SDL_AudioDeviceID device) {
     std::lock_guard sdl(SdlAudioMutex());
-    SDL_CloseAudioDevice(device_);
-    device_ = 0;
+    SDL_CloseAudioDevice(device);
   }
 
   // The keeper thread: closes the device once it has been idle for kIdleClose
@@ -138,28 +146,40 @@ class SdlOutput final : public Output {
         woken_ = false;
         const int64_t since = idleSince_.load(std::memory_order_relaxed);
         const Clock::time_point now = Clock::now();
-        if (since != 0 && Clock::time_point(std::chrono::nanoseconds(since)) + kIdleClose <= now) {
-          Close();
-          closedAt_ = now;
-          continue;
-        }
         const Clock::time_point closeAt =
             (since == 0 ? now : Clock::time_point(std::chrono::nanoseconds(since))) + kIdleClose;
-        wake_.wait_until(lock, closeAt, [this] { return stop_; });
+        if (since == 0 || closeAt > now) {
+          wake_.wait_until(lock, closeAt, [this] { return stop_; });
+          continue;
+        }
+        const SDL_AudioDeviceID device = device_;
+        device_ = 0;
+        closedAt_ = now;
+        silentUntil_ = Clock::time_point::max();
+        lock.unlock();
+        CloseDevice(device);
+        lock.lock();
         continue;
       }
       // Closed: nothing to do until a stream comes.
       wake_.wait(lock, [this] { return stop_ || woken_; });
       if (stop_) break;
       woken_ = false;
-      const Clock::time_point reopened = Clock::now();
-      if (OpenDevice() != BASS_OK) {
+      // The silence ends where the device begins again.
+      silentUntil_ = Clock::now();
+      lock.unlock();
+      int error = BASS_OK;
+      const SDL_AudioDeviceID device = OpenDevice(&error);
+      lock.lock();
+      if (device == 0) {
         // Tried again while a stream waits for it.
-        woken_ = mixer_.HasStreams();
+        silentUntil_ = Clock::time_point::max();
+        woken_ = woken_ || mixer_.HasStreams();
         wake_.wait_for(lock, kReopenRetry, [this] { return stop_; });
         continue;
       }
-      mixer_.CountSilence(FramesIn(reopened - closedAt_, freq_));
+      mixer_.CountSilence(FramesIn(silentUntil_ - closedAt_, freq_));
+      device_ = device;
     }
   }
 
@@ -172,10 +192,15 @@ class SdlOutput final : public Output {
   std::atomic<int64_t> idleSince_{0};
   std::mutex mutex_;
   std::condition_variable wake_;
-  SDL_AudioDeviceID device_ = 0;  // guarded by mutex_; 0 while closed
-  Clock::time_point closedAt_;    // guarded by mutex_
-  bool woken_ = false;            // guarded by mutex_
-  bool stop_ = false;             // guarded by mutex_
+  // Guarded by mutex_ once the keeper runs; 0 while closed. Only the keeper
+  // changes it then.
+  SDL_AudioDeviceID device_ = 0;
+  // While closed, the silence played since closedAt_ runs until silentUntil_
+  // (max until the device is being opened again). Guarded by mutex_.
+  Clock::time_point closedAt_;
+  Clock::time_point silentUntil_ = Clock::time_point::max();
+  bool woken_ = false;  // guarded by mutex_
+  bool stop_ = false;   // guarded by mutex_
   std::thread keeper_;
 };
 
