@@ -15,10 +15,11 @@ class TPaintBox : public QWidget {
   ~TPaintBox() override;
 
   // Replaces the box's pixels from the top-left corner with Frame's, clipped to
-  // the smaller of the two, and schedules a repaint. With a frame in the box's
+  // the smaller of the two, and puts them on screen. With a frame in the box's
   // own format and no other holder of the box's image this copies rows and
   // allocates nothing. Opaque says every pixel of Frame is opaque: once such
-  // frames cover the whole box, Qt need not paint what lies beneath it first.
+  // frames cover the whole box, they go straight to the surface below; until
+  // then the box schedules a repaint over the window's background.
   void SetFrame(const QImage& Frame, bool Opaque = false);
 
   // What the box shows: the last frame, kept across repaints so the trace stays
