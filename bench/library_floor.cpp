@@ -19,6 +19,7 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <cstring>
 
 extern "C" {
