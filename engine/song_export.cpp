@@ -31,7 +31,7 @@ namespace {
 // An Ogg title mark sits before the network piece (4 KiB) that held its
 // stream's comments, so the stream's first page may lie just before or after
 // it; bytes of the stream before that are a tail of the previous song.
-constexpr uint64_t kHeadSlack = 8192;
+constexpr uint64_t kHeadSlack = 16384;
 
 // One stretch of a title's bytes that one demuxer reads: from `begin` (with
 // `prefix`, the head that must come before it) to `to`.
@@ -51,6 +51,23 @@ const StreamHead* HeadInForce(const KeptSection& section, uint64_t at) {
   return found;
 }
 
+// Where an Ogg logical stream begins (a page flagged first) within kHeadSlack
+// of `at`, if one does after `after`. A chained station's song is one logical
+// stream, whose first and last pages lie around its title marks.
+std::optional<uint64_t> OggStreamStartNear(const KeptAudio& kept, uint64_t at, uint64_t after) {
+  const uint64_t from = at > kHeadSlack ? at - kHeadSlack : 0;
+  const std::string bytes = kept.Bytes(from, at + kHeadSlack);
+  std::optional<uint64_t> best;
+  for (std::size_t found = bytes.find("OggS"); found != std::string::npos;
+       found = bytes.find("OggS", found + 1)) {
+    const uint64_t position = from + found;
+    if (found + 6 > bytes.size() || !(bytes[found + 5] & 2) || position <= after) continue;
+    const auto distance = [&](uint64_t p) { return p > at ? p - at : at - p; };
+    if (!best || distance(position) < distance(*best)) best = position;
+  }
+  return best;
+}
+
 // The title's bytes cut where a new container or a new Ogg stream begins.
 std::vector<Part> PartsOf(const KeptAudio& kept, uint64_t from, uint64_t to) {
   std::vector<Part> parts;
@@ -58,9 +75,17 @@ std::vector<Part> PartsOf(const KeptAudio& kept, uint64_t from, uint64_t to) {
     const KeptSection& section = kept.sections[i];
     const uint64_t sectionEnd =
         i + 1 < kept.sections.size() ? kept.sections[i + 1].start : kept.end;
-    const uint64_t lo = std::max({from, section.start, kept.start});
-    const uint64_t hi = std::min(to, sectionEnd);
+    uint64_t lo = std::max({from, section.start, kept.start});
+    uint64_t hi = std::min(to, sectionEnd);
     if (lo >= hi) continue;
+    const bool ogg = !section.heads.empty() && section.heads.front().bytes &&
+                     section.heads.front().bytes->starts_with("OggS");
+    if (ogg) {
+      if (const auto start = OggStreamStartNear(kept, lo, section.start); start && *start < hi) {
+        lo = std::max(*start, section.start);
+      }
+      if (const auto end = OggStreamStartNear(kept, hi, lo); end) hi = std::min(*end, sectionEnd);
+    }
     std::vector<uint64_t> cuts = {lo};
     for (const StreamHead& head : section.heads) {
       if (head.start > lo && head.start < hi) cuts.push_back(head.start);
@@ -69,16 +94,11 @@ std::vector<Part> PartsOf(const KeptAudio& kept, uint64_t from, uint64_t to) {
     for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
       const uint64_t x = cuts[k], y = cuts[k + 1];
       const StreamHead* head = HeadInForce(section, x);
-      const bool nextIsHead = k + 2 < cuts.size();
-      // A previous stream's last bytes before this title's own first page.
-      if (k == 0 && nextIsHead && y - x < kHeadSlack && (!head || x >= head->end)) continue;
       Part part;
       part.formatHint = section.formatHint;
       part.to = y;
       if (head && x < head->end) {
-        // Inside the head's own pages: start with them. Nothing but header
-        // pages (the next song's, before its title mark) is no part at all.
-        if (y <= head->end && k > 0) continue;
+        // Inside the head's own pages: start with them.
         part.begin = head->start;
       } else {
         part.begin = x;
@@ -158,6 +178,28 @@ uint32_t FrameFormat(AVCodecID codec, const AVPacket& packet) {
     return 0x10000u | uint32_t{b[2]} << 8 | (b[3] & 0xC0u);
   }
   return 0;
+}
+
+bool FlacFrameStart(const AVPacket& packet) {
+  return packet.size >= 2 && packet.data[0] == 0xFF && (packet.data[1] & 0xFE) == 0xF8;
+}
+
+// A FLAC file's stream info still gives the station's length and checksum:
+// the saved part's sample count instead, and no checksum (0: unknown), or
+// checkers would call the file broken. The muxer writes "fLaC" and the stream
+// info block first.
+bool PatchFlacStreamInfo(int fd, uint64_t samples) {
+  constexpr off_t kSamplesAt = 8 + 13;  // the low 36 bits of bytes 10..17 of the block
+  unsigned char field[5];
+  if (pread(fd, field, sizeof field, kSamplesAt) != static_cast<ssize_t>(sizeof field)) {
+    return false;
+  }
+  field[0] = static_cast<unsigned char>((field[0] & 0xF0) | ((samples >> 32) & 0x0F));
+  for (int i = 1; i < 5; ++i) field[i] = static_cast<unsigned char>(samples >> (8 * (4 - i)));
+  const unsigned char noChecksum[16] = {};
+  return pwrite(fd, field, sizeof field, kSamplesAt) == static_cast<ssize_t>(sizeof field) &&
+         pwrite(fd, noChecksum, sizeof noChecksum, 8 + 18) ==
+             static_cast<ssize_t>(sizeof noChecksum);
 }
 
 // --- FFmpeg's input from memory, output to a file descriptor ----------------------
@@ -277,6 +319,15 @@ class Remuxer {
     if (!headerWritten_) return {BASS_ERROR_FILEFORM, "No audio of this song could be read."};
     const int written = av_write_trailer(output_.get());
     if (written < 0 || file.error) return WriteFailure(file);
+    if (codecId_ == AV_CODEC_ID_FLAC) {
+      const AVRational base = output_->streams[0]->time_base;
+      const auto samples =
+          static_cast<uint64_t>(av_rescale_q(nextDts_, base, AVRational{1, rate_}));
+      if (!PatchFlacStreamInfo(file.fd, samples)) {
+        if (!file.error) file.error = errno ? errno : EIO;
+        return WriteFailure(file);
+      }
+    }
     return {};
   }
 
@@ -332,6 +383,12 @@ class Remuxer {
           av_packet_get_side_data(packet.get(), AV_PKT_DATA_PARAM_CHANGE, &sideSize)) {
         av_packet_unref(packet.get());
         return ChangedFormat();
+      }
+      // Resumed mid-frame: FLAC's parser hands out the broken piece before the
+      // first frame header; it would play as noise.
+      if (params->codec_id == AV_CODEC_ID_FLAC && !FlacFrameStart(*packet)) {
+        av_packet_unref(packet.get());
+        continue;
       }
       const uint32_t frameFormat = FrameFormat(params->codec_id, *packet);
       if (frameFormat != 0) {
