@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -252,6 +253,156 @@ TEST_F(KeptSongTest, SavesThePreviousSongOfEachFormat) {
     EXPECT_EQ(probe.album, "Test FM");
     fs::remove(saved);
   }
+}
+
+// Catches a keep that grows past its bound, drops the newest bytes instead of
+// the oldest, or lists an evicted song as whole (it must say its start is cut
+// and save what is left), and marks that pile up when the title changes every
+// few hundred milliseconds. The snapshot outlives its stream: a song can be
+// saved after the station stopped.
+TEST_F(KeptSongTest, BoundEvictsTheOldestBytes) {
+  constexpr std::size_t kBound = 64 * 1024;
+  SetKeepBounds({600000, kBound, 8});
+  tw::test::ToneSpec tone;
+  tone.seconds = 12;
+  RadioServer::Route route;
+  route.statusLine = "ICY 200 OK";
+  route.headers = {"Content-Type: audio/mpeg"};
+  route.body = tw::test::EncodeTone(AudioFormat::kMp3, tone);
+  route.metaint = 2000;
+  // One at once, Two after a second, Three after seven: Two's start is then
+  // more than the bound behind; then a new title every 2000 bytes (1/8 s).
+  route.titles = {
+      {0, "StreamTitle='One';"}, {16000, "StreamTitle='Two';"}, {112000, "StreamTitle='Three';"}};
+  for (std::size_t at = 120000; at < 150000; at += 2000) {
+    route.titles.push_back({at, "StreamTitle='Flood " + std::to_string(at) + "';"});
+  }
+  server.Serve("/live", route);
+  const HSTREAM stream = Open("/live");
+  ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+  ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+  // Until the flood has gone by.
+  HKEPT kept = 0;
+  EXPECT_TRUE(WaitFor([&] {
+    if (kept) BASS_KeptFree(kept);
+    kept = BASS_KeptTake(stream);
+    BASS_KEPTINFO last{};
+    return BASS_KeptGetInfo(kept, BASS_KeptCount(kept) - 1, &last) &&
+           std::string(last.title) == "Flood 148000";
+  }));
+  const DWORD count = BASS_KeptCount(kept);
+  EXPECT_LE(count, 8u);
+  BASS_KEPTINFO oldest{}, newest{};
+  ASSERT_TRUE(BASS_KeptGetInfo(kept, 0, &oldest));
+  ASSERT_TRUE(BASS_KeptGetInfo(kept, count - 1, &newest));
+  EXPECT_LE(newest.end - oldest.start, kBound);
+  EXPECT_GE(newest.end, 150000u);
+  BASS_KeptFree(kept);
+
+  // Two, before the flood began.
+  SetKeepBounds({600000, kBound, 1000});
+  server.Serve("/two", [&] {
+    RadioServer::Route two = route;
+    two.titles.resize(3);
+    return two;
+  }());
+  const HSTREAM second = Open("/two");
+  ASSERT_NE(second, 0u) << BASS_ErrorGetCode();
+  ASSERT_TRUE(BASS_ChannelPlay(second, 0));
+  kept = 0;
+  EXPECT_TRUE(WaitFor([&] {
+    if (kept) BASS_KeptFree(kept);
+    kept = BASS_KeptTake(second);
+    BASS_KEPTINFO info{};
+    return BASS_KeptGetInfo(kept, 1, &info) && std::string(info.title) == "Three" &&
+           info.end > 140000;
+  }));
+  BASS_KEPTINFO two{};
+  ASSERT_TRUE(BASS_KeptGetInfo(kept, 0, &two));
+  EXPECT_EQ(std::string(two.title), "Two");
+  EXPECT_EQ(two.flags, static_cast<DWORD>(BASS_KEPT_CUT));
+  EXPECT_GT(two.start, 16000u);  // from the oldest byte kept, not its own start
+  EXPECT_EQ(two.end, 112000u);
+  EXPECT_TRUE(BASS_StreamFree(second));
+  EXPECT_EQ(BASS_KeptTake(second), 0u);
+  EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+
+  char result[4096];
+  const fs::path folder = home / "Music/Tunewell";
+  ASSERT_TRUE(BASS_KeptSave(kept, 0, folder.c_str(), nullptr, result, sizeof result)) << result;
+  BASS_KeptFree(kept);
+  EXPECT_NEAR(ProbeFile(result).duration, static_cast<double>(two.end - two.start) / 16000, 0.5);
+  EXPECT_EQ(ProbeFile(result).title, "Two");
+}
+
+// Catches a failed save that reports success, leaves a half file under the
+// song's name (or a temporary one behind), or an error no user could act on;
+// and a song across a change of the stream's format saved as one corrupt file.
+TEST_F(KeptSongTest, FailedSaveLeavesNoFile) {
+  // The station changes from 44100 to 48000 Hz within "Two".
+  tw::test::ToneSpec tone;
+  tone.seconds = 4;
+  std::string body = tw::test::EncodeTone(AudioFormat::kMp3, tone);
+  const std::size_t change = body.size();
+  tone.sampleRate = 48000;
+  body += tw::test::EncodeTone(AudioFormat::kMp3, tone);
+  RadioServer::Route route;
+  route.headers = {"Content-Type: audio/mpeg"};
+  route.body = body;
+  route.metaint = 2000;
+  route.titles = {{0, "StreamTitle='One';"},
+                  {16000, "StreamTitle='Two';"},
+                  {change / 2000 * 2000 - 16000, "StreamTitle='Three';"},
+                  {change / 2000 * 2000 + 16000, "StreamTitle='Four';"}};
+  server.Serve("/live", route);
+  const HSTREAM stream = Open("/live");
+  ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+  ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+  const HKEPT kept = WaitForTitles(stream, 4);
+  ASSERT_EQ(BASS_KeptCount(kept), 4u);
+  BASS_StreamFree(stream);
+
+  const fs::path music = home / "Music";
+  fs::create_directories(music / "Tunewell");
+  enum class Fault { kReadOnly, kDiskFull, kFormatChange };
+  struct Case {
+    const char* name;
+    Fault fault;
+    DWORD title;
+    int error;
+    const char* says;
+  } cases[] = {
+      {"read-only folder", Fault::kReadOnly, 1, BASS_ERROR_FILEOPEN, "Permission denied"},
+      {"full disk", Fault::kDiskFull, 1, BASS_ERROR_FILEOPEN, "large"},
+      {"format change", Fault::kFormatChange, 2, BASS_ERROR_FILEFORM, "format"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path folder = music / "Tunewell";
+    char result[4096] = "unchanged";
+    BOOL saved;
+    int error;
+    {
+      std::optional<tw::test::ReadOnlyFolder> readOnly;
+      std::optional<tw::test::FileSizeLimit> full;
+      if (c.fault == Fault::kReadOnly) {
+        readOnly.emplace(folder);
+        if (!readOnly->effective()) GTEST_SKIP() << "permission bits are not enforced here";
+      }
+      if (c.fault == Fault::kDiskFull) full.emplace(2000);
+      saved = BASS_KeptSave(kept, c.title, folder.c_str(), "Test FM", result, sizeof result);
+      error = BASS_ErrorGetCode();
+    }
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(error, c.error);
+    EXPECT_NE(std::string(result).find(c.says), std::string::npos) << result;
+    EXPECT_TRUE(tw::test::FolderEntries(folder).empty());
+  }
+  // The same songs save once the fault is gone; the one across the change never.
+  char result[4096];
+  EXPECT_TRUE(BASS_KeptSave(kept, 1, (music / "Tunewell").c_str(), "", result, sizeof result))
+      << result;
+  BASS_KeptFree(kept);
 }
 
 }  // namespace
