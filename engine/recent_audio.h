@@ -67,8 +67,10 @@ class KeptAudio {
   uint64_t start = 0;  // the kept bytes' positions, end exclusive
   uint64_t end = 0;
 
-  // The bytes of [from, to), clamped to what is kept.
+  // The bytes of [from, to), clamped to what is kept: copied, or as views
+  // into the pieces (valid while the snapshot lives).
   std::string Bytes(uint64_t from, uint64_t to) const;
+  std::vector<std::string_view> Views(uint64_t from, uint64_t to) const;
 };
 
 class RecentAudio {
