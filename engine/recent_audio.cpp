@@ -74,7 +74,7 @@ RecentAudio::RecentAudio(KeepBounds bounds) : bounds_(bounds), chunkBytes_(Chunk
 void RecentAudio::BeginSection(std::string_view formatHint) {
   std::lock_guard lock(mutex_);
   if (dropped_) return;
-  heads_.Begin(end_);
+  heads_.Begin(end_, formatHint);
   sections_.push_back({end_, std::string(formatHint), {}});
 }
 
