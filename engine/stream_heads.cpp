@@ -1,5 +1,6 @@
 #include "engine/stream_heads.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tw::engine {
@@ -125,7 +126,8 @@ void HeadFinder::FeedOgg(std::vector<StreamHead>* found) {
   for (;;) {
     const std::size_t sync = pending_.find("OggS", at);
     if (sync == std::string::npos) {
-      at = pending_.size() > 3 ? pending_.size() - 3 : 0;
+      // Keep what could be the start of a sync word, never bytes already read.
+      at = std::max(at, pending_.size() > 3 ? pending_.size() - 3 : 0);
       break;
     }
     at = sync;
