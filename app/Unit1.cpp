@@ -13,7 +13,6 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "app/glyphs.h"
 #include "app/list_activation.h"
 #include "app/mpris_state.h"
 #include "app/playback.h"
@@ -30,6 +29,7 @@
 #include "stations/station_list.h"
 #include "stations/station_save.h"
 #include "ui/accessibility.h"
+#include "ui/glyphs.h"
 #include "ui/message_box.h"
 #include "ui/window_font.h"
 #include "ui/window_helpers.h"
