@@ -102,7 +102,7 @@ struct Method {
   const char* signature;  // its arguments
   // Refused with Busy while a dialog waits for the user, as the window's buttons
   // are out of reach then.
-  bool needsWindow;
+  bool busyWhileDialogOpen;
   // Null: accepted, with nothing to do.
   void (*run)(PlayerControls& player);
   // Set: refused with this error and text, whatever the player's state.
@@ -281,7 +281,7 @@ QDBusMessage Mpris::MethodAnswer(const QDBusMessage& call) {
   }
   if (call.signature() != QLatin1String(method->signature)) return WrongArguments(call);
   if (method->refusal) return Error(call, method->refusal, method->refusalText);
-  if (method->needsWindow && player_.DialogOpen()) {
+  if (method->busyWhileDialogOpen && player_.DialogOpen()) {
     return Error(call, "org.mpris.MediaPlayer2.tunewell.Error.Busy",
                  "A Tunewell dialog is waiting for an answer");
   }
