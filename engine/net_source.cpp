@@ -14,7 +14,7 @@
 #include "engine/internal.h"
 #include "engine/ogg_comments.h"
 #include "engine/playlists.h"
-#include "engine/streams.h"
+#include "engine/stream_table.h"
 
 namespace tw::engine {
 

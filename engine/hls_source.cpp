@@ -8,11 +8,11 @@
 #include <string>
 
 #include "engine/ascii.h"
-#include "engine/hls.h"
+#include "engine/hls_playlist.h"
 #include "engine/http.h"
 #include "engine/internal.h"
 #include "engine/playlists.h"
-#include "engine/streams.h"
+#include "engine/stream_table.h"
 
 namespace tw::engine {
 

@@ -1,4 +1,4 @@
-#include "engine/hls.h"
+#include "engine/hls_playlist.h"
 
 #include <algorithm>
 #include <charconv>
