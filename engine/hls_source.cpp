@@ -12,7 +12,7 @@
 #include "engine/http.h"
 #include "engine/internal.h"
 #include "engine/playlists.h"
-#include "engine/stream_table.h"
+#include "engine/stream_threads.h"
 
 namespace tw::engine {
 

@@ -1,4 +1,4 @@
-// One HTTP or HTTPS GET through libcurl, on the calling thread.
+// One HTTP or HTTPS GET through libcurl, on the calling thread (http.cpp).
 #pragma once
 
 #include <atomic>

@@ -14,7 +14,7 @@
 #include "engine/internal.h"
 #include "engine/ogg_comments.h"
 #include "engine/playlists.h"
-#include "engine/stream_table.h"
+#include "engine/stream_threads.h"
 
 namespace tw::engine {
 

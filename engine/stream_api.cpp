@@ -10,6 +10,7 @@
 #include "engine/internal.h"
 #include "engine/playlists.h"
 #include "engine/stream_table.h"
+#include "engine/stream_threads.h"
 #include "platform/text_codec.h"
 
 using namespace tw::engine;
