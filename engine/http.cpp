@@ -5,9 +5,9 @@
 #include <chrono>
 #include <mutex>
 
-#include "engine/ascii.h"
 #include "engine/engine.h"
 #include "engine/internal.h"
+#include "platform/text.h"
 
 namespace tw::engine {
 
@@ -129,7 +129,7 @@ int MapCurlError(CURLcode code) {
 
 std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
   if (line.size() <= name.size() || line[name.size()] != ':') return std::nullopt;
-  if (!ascii::EqualsNoCase(line.substr(0, name.size()), name)) return std::nullopt;
+  if (!EqualNoCase(line.substr(0, name.size()), name)) return std::nullopt;
   std::string_view value = line.substr(name.size() + 1);
   while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
   return value;
@@ -143,7 +143,7 @@ void ResponseHead::Add(std::string_view line) {
   }
   if (line.empty()) return;
   lines.emplace_back(line);
-  if (auto value = HeaderValue(line, "content-type")) contentType = ascii::Lowered(*value);
+  if (auto value = HeaderValue(line, "content-type")) contentType = AsciiLowered(*value);
 }
 
 std::optional<std::string_view> ResponseHead::Value(std::string_view name) const {
@@ -151,15 +151,6 @@ std::optional<std::string_view> ResponseHead::Value(std::string_view name) const
     if (auto value = HeaderValue(*it, name)) return value;
   }
   return std::nullopt;
-}
-
-std::string ResponseHead::TagList() const {
-  std::string list;
-  for (const std::string& line : lines) {
-    list.append(line);
-    list.push_back('\0');
-  }
-  return list;  // c_str() adds the final NUL: the empty string that ends the list
 }
 
 HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
