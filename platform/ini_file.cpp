@@ -156,6 +156,13 @@ int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
   return value;
 }
 
+bool IniFile::AnyHeader(const std::vector<Line>& lines) {
+  for (const Line& line : lines) {
+    if (SectionName(line.text)) return true;
+  }
+  return false;
+}
+
 void IniFile::WriteString(std::string_view sectionIn, std::string_view key,
                           std::string_view valueIn) {
   const std::string section = WithoutLineBreaks(TrimSpacesAndTabs(sectionIn));
@@ -178,45 +185,25 @@ void IniFile::WriteString(std::string_view sectionIn, std::string_view key,
   }
 
   const std::string eol = NewLineEnd();
-  auto keyValueLines = [&]() {
-    std::vector<Line> lines;
-    for (size_t i = 0; i + 1 < keyLines.size(); ++i) lines.push_back(Line{keyLines[i], eol});
-    lines.push_back(Line{keyLines.back() + "=" + value, eol});
-    return lines;
-  };
-  // A key line such as "[x]" reads as a header: the sections change with it.
-  auto anyHeader = [](const std::vector<Line>& lines) {
-    for (const Line& line : lines) {
-      if (SectionName(line.text)) return true;
-    }
-    return false;
-  };
+  std::vector<Line> keyValue;
+  for (size_t i = 0; i + 1 < keyLines.size(); ++i) keyValue.push_back(Line{keyLines[i], eol});
+  keyValue.push_back(Line{keyLines.back() + "=" + value, eol});
 
   const auto found = byName_.find(AsciiLowered(section));
   if (found == byName_.end() || found->second.empty()) {
-    // The line before the new section, the file's last, gets a line end.
-    for (auto it = sections_.rbegin(); it != sections_.rend(); ++it) {
-      if (it->erased || it->lines.empty()) continue;
-      if (it->lines.back().eol.empty()) it->lines.back().eol = eol;
-      break;
-    }
-    Section added;
-    added.lines.push_back(Line{"[" + section + "]", eol});
-    std::vector<Line> lines = keyValueLines();
-    const bool headerMade = anyHeader(lines);
-    for (Line& line : lines) added.lines.push_back(std::move(line));
-    const std::string name = AsciiLowered(*SectionName(added.lines.front().text));
-    byName_[name].push_back(sections_.size());
-    sections_.push_back(std::move(added));
-    if (headerMade) IndexAgain();
+    AppendSection(section, std::move(keyValue), eol);
     return;
   }
-
   std::vector<Line>& lines = sections_[found->second.front()].lines;
-  const size_t end = lines.size();
+  if (ReplaceValue(lines, keyLines, value)) return;
+  AppendKey(lines, std::move(keyValue), eol);
+}
 
+bool IniFile::ReplaceValue(std::vector<Line>& lines, const std::vector<std::string>& keyLines,
+                           std::string_view value) {
   // The key's lines, one after the other within the section: the leading ones
   // whole, the last up to its '='.
+  const size_t end = lines.size();
   const size_t count = keyLines.size();
   for (size_t first = 1; first + count <= end; ++first) {
     bool match = true;
@@ -230,18 +217,39 @@ void IniFile::WriteString(std::string_view sectionIn, std::string_view key,
     last.text.resize(last.text.find('=') + 1);
     last.text += value;
     if (SectionName(last.text)) IndexAgain();
-    return;
+    return true;
   }
+  return false;
+}
 
+void IniFile::AppendKey(std::vector<Line>& lines, std::vector<Line> keyValue,
+                        const std::string& eol) {
   // After the section's last line that is not blank, so blank lines that part it
   // from the next section stay there.
-  size_t at = end;
+  size_t at = lines.size();
   while (at > 1 && TrimSpacesAndTabs(lines[at - 1].text).empty()) --at;
   if (lines[at - 1].eol.empty()) lines[at - 1].eol = eol;
-  std::vector<Line> added = keyValueLines();
-  const bool headerMade = anyHeader(added);
+  const bool headerMade = AnyHeader(keyValue);
   lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at),
-               std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+               std::make_move_iterator(keyValue.begin()), std::make_move_iterator(keyValue.end()));
+  if (headerMade) IndexAgain();
+}
+
+void IniFile::AppendSection(const std::string& section, std::vector<Line> keyValue,
+                            const std::string& eol) {
+  // The line before the new section, the file's last, gets a line end.
+  for (auto it = sections_.rbegin(); it != sections_.rend(); ++it) {
+    if (it->erased || it->lines.empty()) continue;
+    if (it->lines.back().eol.empty()) it->lines.back().eol = eol;
+    break;
+  }
+  Section added;
+  added.lines.push_back(Line{"[" + section + "]", eol});
+  const bool headerMade = AnyHeader(keyValue);
+  for (Line& line : keyValue) added.lines.push_back(std::move(line));
+  const std::string name = AsciiLowered(*SectionName(added.lines.front().text));
+  byName_[name].push_back(sections_.size());
+  sections_.push_back(std::move(added));
   if (headerMade) IndexAgain();
 }
 
