@@ -125,6 +125,69 @@ int MapCurlError(CURLcode code) {
   }
 }
 
+// The request: the URL, the ICY and HTTP rules, time-outs and the callbacks
+// that feed `transfer`. The lists and the proxy name must outlive the transfer.
+void SetOptions(CURL* curl, const std::string& url, Transfer& transfer, curl_slist* aliases,
+                curl_slist* headers, const std::optional<std::string>& proxy, int64_t resumeFrom) {
+  const long timeoutMs = static_cast<long>(ConfigNetTimeoutMs());
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_HTTP200ALIASES, aliases);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, "Tunewell/0.6");
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(curl, CURLOPT_PROXY, proxy ? proxy->c_str() : "");
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 16384L);
+  if (resumeFrom > 0) curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE, curl_off_t{resumeFrom});
+}
+
+// What the finished transfer gives its caller. Why it stopped decides the
+// error: our own reasons first, then curl's.
+HttpResult MapResult(CURL* curl, CURLcode code, const Transfer& transfer, int limitError) {
+  HttpResult result;
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  result.status = status;
+  curl_off_t length = -1;
+  if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK) {
+    result.contentLength = length;
+  }
+  char* final = nullptr;
+  if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &final) == CURLE_OK && final) {
+    result.finalUrl = final;
+  }
+  result.resumeRefused = code == CURLE_RANGE_ERROR;
+  if (transfer.cancel->load()) {
+    result.error = BASS_ERROR_HANDLE;
+  } else if (transfer.stopError != BASS_OK) {
+    result.error = transfer.stopError;
+  } else if (transfer.errorStatus) {
+    result.error = BASS_ERROR_HTTP;
+  } else if (transfer.headerTooLarge || (code == CURLE_OUT_OF_MEMORY && !transfer.bodyStarted)) {
+    // curl reports a header line beyond its own 100 KB cap as out of memory.
+    result.error = BASS_ERROR_LIMIT;
+  } else if (transfer.stoppedByHandler) {
+    result.error = limitError;
+  } else {
+    result.error = MapCurlError(code);
+  }
+  return result;
+}
+
 }  // namespace
 
 std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
@@ -158,9 +221,9 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   // Process-wide libcurl set-up, once.
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-  HttpResult result;
   CURL* curl = curl_easy_init();
   if (!curl) {
+    HttpResult result;
     result.error = BASS_ERROR_MEM;
     return result;
   }
@@ -175,60 +238,11 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   // rather than an unknown protocol; OnHeader refuses those.
   curl_slist* aliases = curl_slist_append(nullptr, "ICY ");
   curl_slist* headers = curl_slist_append(nullptr, "Icy-MetaData: 1");
-  const long timeoutMs = static_cast<long>(ConfigNetTimeoutMs());
-  std::optional<std::string> proxy = ConfigNetProxy();
-
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_HTTP200ALIASES, aliases);
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, "Tunewell/0.6");
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-  curl_easy_setopt(curl, CURLOPT_PROXY, proxy ? proxy->c_str() : "");
-  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
-  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
-  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
-  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
-  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 16384L);
-  if (resumeFrom > 0) curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE, curl_off_t{resumeFrom});
+  const std::optional<std::string> proxy = ConfigNetProxy();
+  SetOptions(curl, url, transfer, aliases, headers, proxy, resumeFrom);
 
   const CURLcode code = curl_easy_perform(curl);
-  long status = 0;
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  result.status = status;
-  curl_off_t length = -1;
-  if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK) {
-    result.contentLength = length;
-  }
-  char* final = nullptr;
-  if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &final) == CURLE_OK && final) {
-    result.finalUrl = final;
-  }
-  result.resumeRefused = code == CURLE_RANGE_ERROR;
-  if (cancel.load()) {
-    result.error = BASS_ERROR_HANDLE;
-  } else if (transfer.stopError != BASS_OK) {
-    result.error = transfer.stopError;
-  } else if (transfer.errorStatus) {
-    result.error = BASS_ERROR_HTTP;
-  } else if (transfer.headerTooLarge || (code == CURLE_OUT_OF_MEMORY && !transfer.bodyStarted)) {
-    // curl reports a header line beyond its own 100 KB cap as out of memory.
-    result.error = BASS_ERROR_LIMIT;
-  } else if (transfer.stoppedByHandler) {
-    result.error = limitError;
-  } else {
-    result.error = MapCurlError(code);
-  }
+  HttpResult result = MapResult(curl, code, transfer, limitError);
   curl_easy_cleanup(curl);
   curl_slist_free_all(headers);
   curl_slist_free_all(aliases);
