@@ -12,6 +12,7 @@
 #include "app/Sdoppelt.h"
 #include "app/Unit1.h"
 #include "app/mpris.h"
+#include "app/player_controls.h"
 #include "platform/files_folder.h"
 #include "platform/program_folder.h"
 
@@ -95,12 +96,14 @@ int RunTunewell(int argc, char** argv, const RunHooks& hooks) {
   TForm1 form(FilesFolder(ProgramFolder()),
               TrayDesktopParts{nullptr, nullptr, hooks.timer1PeriodMs});
   form.FormCreate();
-  Mpris mpris(form);
+  // Remote controls reach the player through PlayerControls only.
+  PlayerControls& controls = form;
+  Mpris mpris(controls);
   mpris.Register();
   // "S&tart in system tray" leaves only the icon.
   if (!form.startsHidden()) form.show();
   terminate.window = &form;
-  if (terminate.requested) QTimer::singleShot(0, &form, [&form] { form.close(); });
+  if (terminate.requested) controls.Quit();
   if (hooks.onRunning) QTimer::singleShot(0, &form, hooks.onRunning);
   app.exec();
   return 0;
