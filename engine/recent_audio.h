@@ -1,7 +1,8 @@
-// The last minutes of a stream's compressed audio, kept exactly as it arrived
-// (ICY metadata already taken out, HLS segments as fetched), with a mark where
-// each title began, so that a song just heard can be saved. Bounded by time
-// and bytes, whichever comes first; marks are bounded by count.
+// The last minutes of a stream's compressed audio (recent_audio.cpp), kept
+// exactly as it arrived (ICY metadata already taken out, HLS segments as
+// fetched), with a mark where each title began, so that a song just heard can
+// be saved. Bounded by time and bytes, whichever comes first; marks are
+// bounded by count.
 //
 // The network thread appends; any thread takes a snapshot, which shares the
 // kept chunks instead of copying them, so the lock is held for a few pointer

@@ -1,7 +1,7 @@
 // What a demuxer must read before it can start in the middle of a section of a
-// stream: native FLAC's "fLaC" and metadata blocks, a fragmented MP4's init
-// boxes, each Ogg logical stream's header pages. Raw MP3, ADTS and MPEG-TS
-// need none. Fed the section's bytes as they arrive; pure, no I/O.
+// stream (stream_heads.cpp): native FLAC's "fLaC" and metadata blocks, a
+// fragmented MP4's init boxes, each Ogg logical stream's header pages. Raw
+// MP3, ADTS and MPEG-TS need none. Fed the section's bytes as they arrive; pure, no I/O.
 #pragma once
 
 #include <cstddef>
