@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -406,8 +407,9 @@ TEST_F(KeptSongTest, BoundEvictsTheOldestBytes) {
 }
 
 // Catches a failed save that reports success, leaves a half file under the
-// song's name (or a temporary one behind), or an error no user could act on;
-// and a song across a change of the stream's format saved as one corrupt file.
+// song's name (or a temporary one behind, also from a save killed half-way),
+// or an error no user could act on; and a song across a change of the
+// stream's format saved as one corrupt file.
 TEST_F(KeptSongTest, FailedSaveLeavesNoFile) {
   // The station changes from 44100 to 48000 Hz within "Two".
   tw::test::ToneSpec tone;
@@ -468,10 +470,20 @@ TEST_F(KeptSongTest, FailedSaveLeavesNoFile) {
     EXPECT_NE(std::string(result).find(c.says), std::string::npos) << result;
     EXPECT_TRUE(tw::test::FolderEntries(folder).empty());
   }
-  // The same songs save once the fault is gone; the one across the change never.
+  // The song saves once the fault is gone; and the temporary file of a save
+  // killed an hour ago goes then, not a younger one nor a file of the user's.
+  const fs::path folder = music / "Tunewell";
+  for (const char* name : {".Killed.mp3.0a1b2c", ".Saving.mp3.3d4e5f", ".notes.mp3"}) {
+    std::ofstream(folder / name) << "half";
+  }
+  fs::last_write_time(folder / ".Killed.mp3.0a1b2c",
+                      fs::file_time_type::clock::now() - std::chrono::hours(2));
+  fs::last_write_time(folder / ".notes.mp3",
+                      fs::file_time_type::clock::now() - std::chrono::hours(2));
   char result[4096];
-  EXPECT_TRUE(BASS_KeptSave(kept, 1, (music / "Tunewell").c_str(), "", result, sizeof result))
-      << result;
+  EXPECT_TRUE(BASS_KeptSave(kept, 1, folder.c_str(), "", result, sizeof result)) << result;
+  EXPECT_EQ(tw::test::FolderEntries(folder),
+            (std::vector<std::string>{".Saving.mp3.3d4e5f", ".notes.mp3", "Two.mp3"}));
   BASS_KeptFree(kept);
 }
 
