@@ -249,11 +249,16 @@ void FindStationsDialog::SearchDone(int ticket, const DirectoryAnswer& answer) {
 
 void FindStationsDialog::AppendRows(const std::vector<FoundStation>& page) {
   const QColor grey = palette().color(QPalette::Disabled, QPalette::Text);
-  Results->setUpdatesEnabled(false);
+  const std::size_t first = stations_.size();
   for (const FoundStation& station : page) {
-    if (!shownKeys_.insert(StationKey(station)).second) continue;
-    const int row = Results->rowCount();
-    Results->insertRow(row);
+    if (shownKeys_.insert(StationKey(station)).second) stations_.push_back(station);
+  }
+  // One insertion for the page: row by row, the view lays itself out each time.
+  Results->setUpdatesEnabled(false);
+  Results->setRowCount(static_cast<int>(stations_.size()));
+  for (std::size_t i = first; i < stations_.size(); ++i) {
+    const FoundStation& station = stations_[i];
+    const int row = static_cast<int>(i);
     const QString texts[kColumns] = {
         FromUtf8(station.name),  FromUtf8(station.country),
         FromUtf8(station.codec), FromUtf8(BitRateText(station.bitrate)),
@@ -265,11 +270,10 @@ void FindStationsDialog::AppendRows(const std::vector<FoundStation>& page) {
         item->setForeground(grey);
         item->setToolTip(FromUtf8("Cannot be added: " + station.reason));
       }
+      // The row as a screen reader says it, on the cell the keyboard moves through.
+      if (c == kName) item->setData(Qt::AccessibleTextRole, FromUtf8(RowReading(station)));
       Results->setItem(row, c, item);
     }
-    // The row as a screen reader says it, on the cell the keyboard moves through.
-    Results->item(row, kName)->setData(Qt::AccessibleTextRole, FromUtf8(RowReading(station)));
-    stations_.push_back(station);
   }
   Results->setUpdatesEnabled(true);
 }
