@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -140,6 +142,34 @@ DirectoryAnswer AskServer(const std::string& server, const DirectoryQuery& query
   return answer;
 }
 
+// The resolver cannot be told to give up, and may try for longer than a
+// request may take: it runs on a thread of its own, which is left behind when
+// the bound passes or the search is cancelled.
+std::vector<std::string> DiscoverWithin(const std::function<std::vector<std::string>()>& discover,
+                                        std::chrono::milliseconds timeout,
+                                        const std::atomic<bool>& cancel) {
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    std::vector<std::string> servers;
+  };
+  auto shared = std::make_shared<Shared>();
+  std::thread([shared, discover] {
+    std::vector<std::string> servers = discover();
+    std::lock_guard lock(shared->mutex);
+    shared->servers = std::move(servers);
+    shared->finished = true;
+    shared->done.notify_all();
+  }).detach();
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::unique_lock lock(shared->mutex);
+  while (!shared->finished && !cancel.load() && std::chrono::steady_clock::now() < deadline) {
+    shared->done.wait_for(lock, std::chrono::milliseconds(50));
+  }
+  return shared->finished ? std::move(shared->servers) : std::vector<std::string>();
+}
+
 }  // namespace
 
 const char* DirectoryUserAgent() { return "Tunewell/" TW_VERSION; }
@@ -178,7 +208,9 @@ DirectoryAnswer SearchDirectory(const DirectoryOptions& options, const Directory
     servers.push_back(std::move(server));
   } else {
     servers = options.knownServers;
-    if (servers.empty() && options.discover) servers = options.discover();
+    if (servers.empty() && options.discover) {
+      servers = DiscoverWithin(options.discover, options.timeout, cancel);
+    }
   }
 
   DirectoryAnswer last;

@@ -128,8 +128,9 @@ TEST(DirectoryClient, AnswersAndFailures) {
   EXPECT_EQ(Search({}).answer.message, "The station directory cannot be reached");
 }
 
-// A server that trickles one byte a second is given up at the request's bound.
-TEST(DirectoryClient, TrickleHitsTheBound) {
+// A server that trickles one byte a second, and a resolver that hangs, are given
+// up at the request's bound.
+TEST(DirectoryClient, SlowServersHitTheBound) {
   RadioServer server;
   RadioServer::Route slow = Json(kAnswer);
   slow.bytesPerSecond = 1;
@@ -138,6 +139,18 @@ TEST(DirectoryClient, TrickleHitsTheBound) {
   EXPECT_EQ(outcome.answer.status, DirectoryStatus::kTimedOut);
   EXPECT_EQ(outcome.answer.message, "The station directory did not answer in time");
   EXPECT_LT(outcome.seconds, 3.0);
+
+  DirectoryOptions options;
+  options.timeout = milliseconds(300);
+  options.discover = [] {
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    return std::vector<std::string>{"http://127.0.0.1:9"};
+  };
+  std::atomic<bool> cancel{false};
+  const auto start = Clock::now();
+  EXPECT_EQ(SearchDirectory(options, DirectoryQuery{}, cancel).message,
+            "The station directory cannot be reached");
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
 }
 
 // Cancel ends a search that waits on a silent server, well before its bound.
