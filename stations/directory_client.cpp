@@ -59,7 +59,10 @@ HttpResult Get(const std::string& url, std::chrono::milliseconds timeout,
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_USERAGENT, DirectoryUserAgent());
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // A redirect may lead to another mirror, but never from https down to http,
+  // where the search words would travel in the clear.
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR,
+                   url.compare(0, 8, "https://") == 0 ? "https" : "http,https");
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);

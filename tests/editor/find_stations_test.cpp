@@ -106,6 +106,14 @@ TEST_F(FindStationsTest, SearchAndAdd) {
           StationJson("33333333-0601-11e8-ae97-52543be04c81", "Local", "file:///etc/passwd")});
   server.Serve("/json/url/11111111-0601-11e8-ae97-52543be04c81", {});
   Open();
+  // "Find..." sits in free space: it covers none of the described controls.
+  const QWidget* described[] = {editor->Label1,  editor->Label2,  editor->Edit1,    editor->Button1,
+                                editor->Button2, editor->Button3, editor->ListBox1, editor->Edit2,
+                                editor->Button4, editor->Button5};
+  for (const QWidget* control : described) {
+    EXPECT_FALSE(control->geometry().intersects(editor->ButtonFind->geometry()))
+        << control->objectName().toStdString();
+  }
   SearchFor("jazz");
   EXPECT_EQ(Status(), "searching...");
   ASSERT_TRUE(WaitFor([&] { return finder->Results->rowCount() == 3; })) << Status();
