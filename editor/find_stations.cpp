@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <thread>
 
 #include "ui/window_font.h"
@@ -253,6 +254,9 @@ void FindStationsDialog::AppendRows(const std::vector<FoundStation>& page) {
   for (const FoundStation& station : page) {
     if (shownKeys_.insert(StationKey(station)).second) stations_.push_back(station);
   }
+  // The directory sorts by votes; a mirror that does not still shows a sorted page.
+  std::stable_sort(stations_.begin() + static_cast<std::ptrdiff_t>(first), stations_.end(),
+                   [](const FoundStation& a, const FoundStation& b) { return a.votes > b.votes; });
   // One insertion for the page: row by row, the view lays itself out each time.
   Results->setUpdatesEnabled(false);
   Results->setRowCount(static_cast<int>(stations_.size()));
