@@ -202,7 +202,7 @@ void FindStationsDialog::More() {
 void FindStationsDialog::StartSearch(const DirectoryQuery& query) {
   if (cancel_) cancel_->store(true);
   cancel_ = std::make_shared<std::atomic<bool>>(false);
-  lastQuery_ = query;
+  pendingQuery_ = query;
   const int ticket = ++ticket_;
   Say("searching...");
   UpdateButtons();
@@ -231,6 +231,8 @@ void FindStationsDialog::SearchDone(int ticket, const DirectoryAnswer& answer) {
     UpdateButtons();
     return;
   }
+  // "More results" goes on from the last page that came.
+  lastQuery_ = pendingQuery_;
   // Later searches and "More results" start at the server that answered.
   host_.options.knownServers = answer.servers;
   if (!answer.servers.empty()) server_ = answer.servers.front();

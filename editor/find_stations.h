@@ -79,7 +79,8 @@ class FindStationsDialog : public QDialog {
   FinderHost host_;
   std::vector<FoundStation> stations_;
   std::unordered_set<std::string> shownKeys_;
-  DirectoryQuery lastQuery_;
+  DirectoryQuery lastQuery_;     // of the last page shown
+  DirectoryQuery pendingQuery_;  // of the search under way
   bool moreAvailable_ = false;
   std::string server_;  // the server that answered, for the click counter
   int ticket_ = 0;      // the search whose answer is awaited; older ones are dropped
