@@ -28,7 +28,6 @@ void SleepTimer::TitleChanged(int64_t nowMs) {
 void SleepTimer::BeginFade(int64_t nowMs) {
   mode_ = Mode::Fading;
   fadeStartMs_ = nowMs;
-  actions_.setLevel(1.0);
 }
 
 void SleepTimer::Tick(int64_t nowMs) {

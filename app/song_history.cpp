@@ -135,7 +135,9 @@ std::string SongHistoryText(const std::vector<SongEntry>& entries) {
 
 std::vector<SongEntry> ParseSongHistory(std::string_view text) {
   std::vector<SongEntry> entries;
-  ForEachLine(text, [&](std::string_view line, std::string_view) {
+  ForEachLine(text, [&](std::string_view line, std::string_view end) {
+    // Every entry is written with its line end: a line without one was cut off.
+    if (end.empty()) return;
     if (auto entry = ParseLine(line)) entries.push_back(std::move(*entry));
   });
   if (entries.size() > kSongHistoryLimit) {

@@ -56,7 +56,8 @@ class SongHistory {
 // The file's text for these entries (the newest kSongHistoryLimit of them).
 std::string SongHistoryText(const std::vector<SongEntry>& entries);
 // The entries the text holds, oldest first: the newest kSongHistoryLimit lines
-// that read as entries (a header, blank, binary or foreign line is passed over).
+// that read as entries (a header, blank, binary or foreign line is passed over,
+// and so is a last line without its line end: it was cut off).
 std::vector<SongEntry> ParseSongHistory(std::string_view text);
 // Reads the file's last kSongHistoryReadBytes and parses them. A missing or
 // unreadable file gives no entries.
