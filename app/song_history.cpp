@@ -112,6 +112,15 @@ bool SongHistory::Add(SongEntry entry) {
   return true;
 }
 
+bool SongHistory::Restation(const std::string& title, std::string station) {
+  station = Cut(std::move(station), kSongHistoryStationBytes);
+  if (entries_.empty() || entries_.back().title != title || entries_.back().station == station) {
+    return false;
+  }
+  entries_.back().station = std::move(station);
+  return true;
+}
+
 void SongHistory::Assign(std::vector<SongEntry> entries) {
   entries_.clear();
   for (SongEntry& entry : entries) Add(std::move(entry));

@@ -46,6 +46,9 @@ class SongHistory {
   // same station; cuts long fields and drops the oldest past the limit. Returns
   // whether it was added.
   bool Add(SongEntry entry);
+  // The newest entry, when it is `title`, under `station` instead: a title can
+  // come before the station's own name does. Returns whether it changed.
+  bool Restation(const std::string& title, std::string station);
   void Assign(std::vector<SongEntry> entries);
   const std::vector<SongEntry>& entries() const { return entries_; }
 

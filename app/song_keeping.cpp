@@ -45,6 +45,8 @@ SongKeeping::SongKeeping(PlayerControls& player, QWidget& window, QWidget& panel
       saver_.get(), &SongSaver::Finished, this,
       [this](bool ok, const QString& title, const QString& message) { Saved(ok, title, message); });
   connect(&player_.Signals(), &PlayerSignals::TitleShown, this, [this] { TitleShown(); });
+  connect(&player_.Signals(), &PlayerSignals::StationStarting, this,
+          [this] { recordedThisStation_ = false; });
 
   // The right button anywhere on the panel; the Menu key or Shift+F10 once one
   // of its lines has focus (a click gives it; Tab still passes them by).
@@ -81,8 +83,15 @@ SongKeeping::~SongKeeping() {
 }
 
 void SongKeeping::TitleShown() {
-  const QString title = player_.SongTitle();
-  if (!history_.Add(SongEntryNow(player_.StationShown().toStdString(), title.toStdString()))) {
+  const std::string title = player_.SongTitle().toStdString();
+  const std::string station = player_.StationShown().toStdString();
+  // A title that came while the list's name stood in for the station's own is
+  // the same song once the station has named itself.
+  if (recordedThisStation_ && history_.Restation(title, station)) {
+    // changed in place
+  } else if (history_.Add(SongEntryNow(station, title))) {
+    recordedThisStation_ = true;
+  } else {
     return;
   }
   writer_->Post(history_.entries());

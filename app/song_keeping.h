@@ -64,6 +64,7 @@ class SongKeeping : public QObject {
   std::unique_ptr<SongSaver> saver_;
   std::unique_ptr<SleepTimerShell> sleep_;
   QPointer<SongHistoryDialog> dialog_;
+  bool recordedThisStation_ = false;  // the newest entry came from the station playing now
 };
 
 }  // namespace tw
