@@ -8,7 +8,7 @@
 #include "engine/engine_keep.h"
 #include "engine/internal.h"
 #include "engine/song_export.h"
-#include "engine/streams.h"
+#include "engine/stream_table.h"
 #include "platform/song_file.h"
 
 namespace tw::engine {

@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "engine/internal.h"
+#include "engine/stream_table.h"
 #include "engine/stream_title.h"
-#include "engine/streams.h"
 
 namespace tw::engine {
 

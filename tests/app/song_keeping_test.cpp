@@ -26,6 +26,7 @@
 #include "app/playback.h"
 #include "app/song_history.h"
 #include "engine/engine.h"
+#include "tests/support/no_sound_device.h"
 #include "tests/support/radio_server.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_audio.h"
@@ -57,13 +58,6 @@ bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limi
     std::this_thread::sleep_for(1ms);
   }
   return true;
-}
-
-int NoSoundDevice() {
-  BASS_DEVICEINFO info;
-  int count = 0;
-  while (BASS_GetDeviceInfo(static_cast<DWORD>(count), &info)) ++count;
-  return count - 1;
 }
 
 QStringList Texts(const QMenu* menu) {
@@ -151,7 +145,7 @@ TEST_F(SongKeepingTest, PanelMenuHistoryAndShortcuts) {
   server.Serve("/icy", route);
   folder.Write("favorites.cfg", "[001]\r\nPath=" + server.Url("/icy") + "\r\nTitle=Alpha\r\n");
   folder.Write("radio_config.cfg",
-               "[MAIN]\r\nLAST=0\r\nDevice=" + std::to_string(NoSoundDevice()) + "\r\n");
+               "[MAIN]\r\nLAST=0\r\nDevice=" + std::to_string(test::NoSoundDevice()) + "\r\n");
   Start();
   form->Button1->click();
   ASSERT_TRUE(PumpUntil([&] { return form->Label3->text() == "One"; }));
