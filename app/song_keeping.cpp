@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -51,12 +52,12 @@ SongKeeping::SongKeeping(PlayerControls& player, QWidget& window, QWidget& panel
   // The right button anywhere on the panel; the Menu key or Shift+F10 once one
   // of its lines has focus (a click gives it; Tab still passes them by).
   panel_.setContextMenuPolicy(Qt::CustomContextMenu);
-  for (QLabel* line : panel_.findChildren<QLabel*>()) line->setFocusPolicy(Qt::ClickFocus);
-  connect(&panel_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-    QMenu* menu = MakeMenu(&panel_);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->popup(panel_.mapToGlobal(at));
-  });
+  for (QLabel* line : panel_.findChildren<QLabel*>()) {
+    line->setFocusPolicy(Qt::ClickFocus);
+    line->installEventFilter(this);
+  }
+  connect(&panel_, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { PopUpMenu(panel_.mapToGlobal(at)); });
 
   auto* copy = new QShortcut(QKeySequence::Copy, &window_);
   connect(copy, &QShortcut::activated, this, [this] {
@@ -136,6 +137,23 @@ void SongKeeping::ShowBox(bool ok, const QString& text) {
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setWindowModality(Qt::NonModal);
   box->show();
+}
+
+bool SongKeeping::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return false;
+  const auto* key = static_cast<QKeyEvent*>(event);
+  const bool menuKey = key->key() == Qt::Key_Menu && key->modifiers() == Qt::NoModifier;
+  const bool shiftF10 = key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier;
+  if (!menuKey && !shiftF10) return false;
+  auto* line = static_cast<QWidget*>(watched);
+  PopUpMenu(line->mapToGlobal(QPoint(line->width() / 2, line->height() / 2)));
+  return true;
+}
+
+void SongKeeping::PopUpMenu(QPoint globalPos) {
+  QMenu* menu = MakeMenu(&panel_);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  menu->popup(globalPos);
 }
 
 QMenu* SongKeeping::MakeMenu(QWidget* parent) {

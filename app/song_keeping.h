@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <filesystem>
@@ -47,6 +48,8 @@ class SongKeeping : public QObject {
   QMenu* MakeMenu(QWidget* parent);
 
   const SongHistory& history() const { return history_; }
+  // The Menu key and Shift+F10 on a line of the panel.
+  bool eventFilter(QObject* watched, QEvent* event) override;
   SleepTimerShell& sleepTimer() { return *sleep_; }
   SongHistoryDialog* historyDialog() const { return dialog_; }
 
@@ -55,6 +58,7 @@ class SongKeeping : public QObject {
   void Saved(bool ok, const QString& title, const QString& message);
   void ShowBox(bool ok, const QString& text);
   void AddSleepMenu(QMenu* menu);
+  void PopUpMenu(QPoint globalPos);
 
   PlayerControls& player_;
   QWidget& window_;

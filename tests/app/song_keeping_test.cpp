@@ -96,9 +96,9 @@ class SongKeepingTest : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
   }
 
-  // The menu as the Menu key opens it over the song title.
+  // The menu as the right button opens it over the song title.
   QMenu* OpenMenu() {
-    QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(4, 4),
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(4, 4),
                             form->Label3->mapToGlobal(QPoint(4, 4)));
     QApplication::sendEvent(form->Label3, &event);
     return qobject_cast<QMenu*>(QApplication::activePopupWidget());
@@ -184,6 +184,16 @@ TEST_F(SongKeepingTest, PanelMenuHistoryAndShortcuts) {
   EXPECT_EQ(QApplication::focusWidget(), form->Label3);
   QTest::keyClick(form.get(), Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(QApplication::clipboard()->text(), "Two & Co");
+  // With the focus on the panel's line, the keyboard opens its menu.
+  for (auto [key, modifiers] : {std::pair{Qt::Key_F10, Qt::ShiftModifier},
+                                std::pair{Qt::Key_Menu, Qt::NoModifier}}) {
+    QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+    menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr) << key;
+    EXPECT_EQ(menu->actions()[0]->text(), "&Copy title\tCtrl+C");
+    menu->close();
+    QCoreApplication::processEvents();
+  }
 
   // Ctrl+H: newest first, filtered, copied, searched for.
   QTest::keyClick(form.get(), Qt::Key_H, Qt::ControlModifier);
