@@ -1,5 +1,5 @@
-// Beyond the described calls: the last minutes of a station, kept so that a
-// song just heard can be saved.
+// Beyond the described calls (keep_api.cpp): the last minutes of a station,
+// kept so that a song just heard can be saved.
 //
 // While a stream plays, the engine keeps its newest compressed audio as it
 // arrived (about ten minutes, at most 32 MB) and where each title began.

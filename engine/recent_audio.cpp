@@ -49,19 +49,23 @@ void SetKeepBounds(const KeepBounds& bounds) {
   g_bounds = bounds;
 }
 
-std::string KeptAudio::Bytes(uint64_t from, uint64_t to) const {
+std::vector<std::string_view> KeptAudio::Views(uint64_t from, uint64_t to) const {
   from = std::max(from, start);
   to = std::min(to, end);
-  std::string out;
-  if (from >= to) return out;
-  out.reserve(to - from);
+  std::vector<std::string_view> views;
   for (const Piece& piece : pieces) {
     const uint64_t pieceEnd = piece.start + piece.size;
     if (pieceEnd <= from || piece.start >= to) continue;
     const uint64_t a = std::max(from, piece.start);
     const uint64_t b = std::min(to, pieceEnd);
-    out.append(piece.bytes.get() + (a - piece.start), b - a);
+    views.emplace_back(piece.bytes.get() + (a - piece.start), b - a);
   }
+  return views;
+}
+
+std::string KeptAudio::Bytes(uint64_t from, uint64_t to) const {
+  std::string out;
+  for (const std::string_view view : Views(from, to)) out.append(view);
   return out;
 }
 
@@ -70,7 +74,7 @@ RecentAudio::RecentAudio(KeepBounds bounds) : bounds_(bounds), chunkBytes_(Chunk
 void RecentAudio::BeginSection(std::string_view formatHint) {
   std::lock_guard lock(mutex_);
   if (dropped_) return;
-  heads_.Begin(end_);
+  heads_.Begin(end_, formatHint);
   sections_.push_back({end_, std::string(formatHint), {}});
 }
 

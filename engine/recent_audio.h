@@ -1,7 +1,8 @@
-// The last minutes of a stream's compressed audio, kept exactly as it arrived
-// (ICY metadata already taken out, HLS segments as fetched), with a mark where
-// each title began, so that a song just heard can be saved. Bounded by time
-// and bytes, whichever comes first; marks are bounded by count.
+// The last minutes of a stream's compressed audio (recent_audio.cpp), kept
+// exactly as it arrived (ICY metadata already taken out, HLS segments as
+// fetched), with a mark where each title began, so that a song just heard can
+// be saved. Bounded by time and bytes, whichever comes first; marks are
+// bounded by count.
 //
 // The network thread appends; any thread takes a snapshot, which shares the
 // kept chunks instead of copying them, so the lock is held for a few pointer
@@ -67,8 +68,10 @@ class KeptAudio {
   uint64_t start = 0;  // the kept bytes' positions, end exclusive
   uint64_t end = 0;
 
-  // The bytes of [from, to), clamped to what is kept.
+  // The bytes of [from, to), clamped to what is kept: copied, or as views
+  // into the pieces (valid while the snapshot lives).
   std::string Bytes(uint64_t from, uint64_t to) const;
+  std::vector<std::string_view> Views(uint64_t from, uint64_t to) const;
 };
 
 class RecentAudio {

@@ -204,17 +204,23 @@ bool PatchFlacStreamInfo(int fd, uint64_t samples) {
 
 // --- FFmpeg's input from memory, output to a file descriptor ----------------------
 
+// Reads the kept pieces in place: a song is megabytes, not worth a copy.
 struct MemoryInput {
-  std::string_view bytes;
-  std::size_t at = 0;
+  std::vector<std::string_view> views;
+  std::size_t view = 0;
+  std::size_t at = 0;  // in views[view]
 };
 
 int ReadMemory(void* opaque, uint8_t* buffer, int size) {
   auto* in = static_cast<MemoryInput*>(opaque);
-  const std::size_t n =
-      std::min<std::size_t>(static_cast<std::size_t>(size), in->bytes.size() - in->at);
-  if (n == 0) return AVERROR_EOF;
-  std::memcpy(buffer, in->bytes.data() + in->at, n);
+  while (in->view < in->views.size() && in->at == in->views[in->view].size()) {
+    ++in->view;
+    in->at = 0;
+  }
+  if (in->view == in->views.size()) return AVERROR_EOF;
+  const std::string_view view = in->views[in->view];
+  const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(size), view.size() - in->at);
+  std::memcpy(buffer, view.data() + in->at, n);
   in->at += n;
   return static_cast<int>(n);
 }
@@ -302,16 +308,25 @@ class Remuxer {
   SongSaveResult Run(const KeptAudio& kept, const std::vector<Part>& parts, FileOutput& file,
                      std::string* extension, const std::function<int()>& openFile) {
     for (const Part& part : parts) {
-      std::string bytes = part.prefix ? *part.prefix : std::string();
-      std::string body = kept.Bytes(part.begin, part.to);
+      uint64_t begin = part.begin;
       if (part.mp4 && part.prefix) {
         // Resumed mid-fragment (its start was evicted): from the next fragment.
-        const std::size_t fragment = FirstFragment(body);
+        constexpr uint64_t kLookAhead = 1024 * 1024;
+        const std::size_t fragment =
+            FirstFragment(kept.Bytes(begin, std::min(part.to, begin + kLookAhead)));
         if (fragment == std::string::npos) continue;
-        body.erase(0, fragment);
+        begin += fragment;
       }
-      bytes += body;
-      if (SongSaveResult result = Demux(bytes, part.formatHint, file, extension, openFile);
+      MemoryInput input;
+      if (part.prefix) input.views.push_back(*part.prefix);
+      for (const std::string_view view : kept.Views(begin, part.to)) input.views.push_back(view);
+      // The first bytes tell the container.
+      std::string first;
+      for (const std::string_view view : input.views) {
+        first.append(view.substr(0, 16 - first.size()));
+        if (first.size() == 16) break;
+      }
+      if (SongSaveResult result = Demux(input, first, part.formatHint, file, extension, openFile);
           result.error != BASS_OK) {
         return result;
       }
@@ -337,9 +352,9 @@ class Remuxer {
             "The song could not be written: " + Reason(file.error ? file.error : EIO) + "."};
   }
 
-  SongSaveResult Demux(const std::string& bytes, const std::string& hint, FileOutput& file,
-                       std::string* extension, const std::function<int()>& openFile) {
-    MemoryInput memory{bytes};
+  SongSaveResult Demux(MemoryInput& memory, const std::string& first, const std::string& hint,
+                       FileOutput& file, std::string* extension,
+                       const std::function<int()>& openFile) {
     auto io = MakeIo(&memory, false);
     if (!io) return {BASS_ERROR_MEM, "Out of memory."};
     io->seekable = 0;
@@ -347,7 +362,7 @@ class Remuxer {
     if (!raw) return {BASS_ERROR_MEM, "Out of memory."};
     raw->pb = io.get();
     raw->flags |= AVFMT_FLAG_CUSTOM_IO;
-    const char* name = DemuxerFor(bytes, hint);
+    const char* name = DemuxerFor(first, hint);
     const AVInputFormat* format = name ? av_find_input_format(name) : nullptr;
     if (avformat_open_input(&raw, nullptr, format, nullptr) < 0) {
       return {BASS_ERROR_FILEFORM, "The kept audio of this song could not be read."};

@@ -1,4 +1,4 @@
-// Saving a kept title: its bytes demuxed from memory with FFmpeg and their
+// Saving a kept title (song_export.cpp): its bytes demuxed from memory with FFmpeg and their
 // packets written, as they are, into a file of the stream's own codec (no
 // re-encoding), tagged, under a name made from the title that never replaces
 // a file. Runs on the caller's thread, reading only a snapshot.

@@ -1,5 +1,6 @@
 #include "engine/stream_heads.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tw::engine {
@@ -21,8 +22,11 @@ constexpr std::size_t kOggHeader = 27;
 
 }  // namespace
 
-void HeadFinder::Begin(uint64_t position) {
+void HeadFinder::Begin(uint64_t position, std::string_view formatHint) {
   kind_ = Kind::kUnknown;
+  oggHint_ = formatHint.find("ogg") != std::string_view::npos ||
+             formatHint.find("opus") != std::string_view::npos ||
+             formatHint.find("vorbis") != std::string_view::npos;
   pendingStart_ = position;
   pending_.clear();
   oggHead_.clear();
@@ -55,7 +59,7 @@ void HeadFinder::Decide() {
     kind_ = Kind::kFlac;
   } else if (std::memcmp(pending_.data() + 4, "ftyp", 4) == 0) {
     kind_ = Kind::kMp4;
-  } else if (pending_.find("OggS") != std::string::npos) {
+  } else if (pending_.starts_with("OggS") || oggHint_) {
     kind_ = Kind::kOgg;
   } else {
     kind_ = Kind::kNone;
@@ -71,25 +75,28 @@ void HeadFinder::Publish(uint64_t end, std::vector<StreamHead>* found) {
 // "fLaC", then metadata blocks (a 4-byte header: last-block flag, type, 24-bit
 // length) up to the one flagged last.
 void HeadFinder::FeedFlac(std::vector<StreamHead>* found) {
+  // The stream info block, when the blocks after it are too large to keep twice.
+  constexpr std::size_t kInfo = 4 + 4 + 34;
   std::size_t at = 4;
-  for (;;) {
-    if (at + 4 > pending_.size()) break;
+  while (at + 4 <= pending_.size()) {
     const uint32_t header = Big32(pending_.data() + at);
     at += 4 + (header & 0xFFFFFF);
-    if (at > pending_.size()) break;
+    if (at > kMaxHeadBytes) {
+      // Pictures too large to keep twice: the stream info block alone, marked last.
+      if (pending_.size() < kInfo) return;
+      std::string head = pending_.substr(0, kInfo);
+      head[4] = static_cast<char>(head[4] | 0x80);
+      found->push_back(
+          {pendingStart_, pendingStart_ + kInfo, std::make_shared<const std::string>(head)});
+      kind_ = Kind::kDone;
+      return;
+    }
+    if (at > pending_.size()) return;
     if (header & 0x80000000u) {
       Publish(pendingStart_ + at, found);
       return;
     }
   }
-  if (pending_.size() <= kMaxHeadBytes) return;
-  // Pictures too large to keep twice: the stream info block alone, marked last.
-  constexpr std::size_t kInfo = 4 + 4 + 34;
-  std::string head = pending_.substr(0, kInfo);
-  head[4] = static_cast<char>(head[4] | 0x80);
-  found->push_back(
-      {pendingStart_, pendingStart_ + kInfo, std::make_shared<const std::string>(head)});
-  kind_ = Kind::kDone;
 }
 
 // Boxes (32-bit size, type) up to the first fragment.
@@ -102,10 +109,12 @@ void HeadFinder::FeedMp4(std::vector<StreamHead>* found) {
       return;
     }
     const uint32_t size = Big32(pending_.data() + at);
-    if (size < 8) break;
     at += size;
+    if (size < 8 || at > kMaxHeadBytes) {
+      kind_ = Kind::kNone;  // not boxes, or not a head worth keeping
+      return;
+    }
   }
-  if (pending_.size() > kMaxHeadBytes) kind_ = Kind::kNone;
 }
 
 // Pages: "OggS", version, flags (2: first page of a logical stream), granule
@@ -117,7 +126,8 @@ void HeadFinder::FeedOgg(std::vector<StreamHead>* found) {
   for (;;) {
     const std::size_t sync = pending_.find("OggS", at);
     if (sync == std::string::npos) {
-      at = pending_.size() > 3 ? pending_.size() - 3 : 0;
+      // Keep what could be the start of a sync word, never bytes already read.
+      at = std::max(at, pending_.size() > 3 ? pending_.size() - 3 : 0);
       break;
     }
     at = sync;

@@ -1,7 +1,7 @@
 // What a demuxer must read before it can start in the middle of a section of a
-// stream: native FLAC's "fLaC" and metadata blocks, a fragmented MP4's init
-// boxes, each Ogg logical stream's header pages. Raw MP3, ADTS and MPEG-TS
-// need none. Fed the section's bytes as they arrive; pure, no I/O.
+// stream (stream_heads.cpp): native FLAC's "fLaC" and metadata blocks, a
+// fragmented MP4's init boxes, each Ogg logical stream's header pages. Raw
+// MP3, ADTS and MPEG-TS need none. Fed the section's bytes as they arrive; pure, no I/O.
 #pragma once
 
 #include <cstddef>
@@ -21,8 +21,9 @@ struct StreamHead {
 
 class HeadFinder {
  public:
-  // A new section starts at this stream position.
-  void Begin(uint64_t position);
+  // A new section starts at this stream position; formatHint is its content
+  // type (an Ogg station may start its first response mid-page).
+  void Begin(uint64_t position, std::string_view formatHint = {});
   // The section's next bytes; heads completed by them go to *found.
   void Feed(std::string_view bytes, std::vector<StreamHead>* found);
 
@@ -39,6 +40,7 @@ class HeadFinder {
   void Publish(uint64_t end, std::vector<StreamHead>* found);
 
   Kind kind_ = Kind::kNone;
+  bool oggHint_ = false;
   uint64_t pendingStart_ = 0;  // stream position of pending_[0]
   std::string pending_;        // bytes not yet classified (FLAC, MP4: the head so far)
   // Ogg: the head being gathered, and whether audio pages followed the last one.

@@ -1,4 +1,4 @@
-// The song title a tag change carries, by the rules the player's panel shows
+// The song title a tag change carries (stream_title.cpp), by the rules the player's panel shows
 // titles by: Shoutcast metadata's StreamTitle, Ogg comments' artist and title,
 // the text after an HLS #EXTINF's comma. Pure.
 #pragma once

@@ -14,8 +14,8 @@
 #include "engine/engine_keep.h"
 #include "engine/recent_audio.h"
 #include "tests/engine/stream_fixture.h"
-#include "tests/support/failure_conditions.h"
 #include "tests/support/child_process.h"
+#include "tests/support/failure_conditions.h"
 #include "tests/support/hls_fmp4.h"
 #include "tests/support/temp_folder.h"
 
