@@ -185,9 +185,12 @@ TEST_F(SongKeepingTest, PanelMenuHistoryAndShortcuts) {
   QTest::keyClick(form.get(), Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(QApplication::clipboard()->text(), "Two & Co");
   // With the focus on the panel's line, the keyboard opens its menu.
-  for (auto [key, modifiers] : {std::pair{Qt::Key_F10, Qt::ShiftModifier},
-                                std::pair{Qt::Key_Menu, Qt::NoModifier}}) {
-    QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+  for (auto [key, modifiers] :
+       {std::pair{Qt::Key_F10, Qt::ShiftModifier}, std::pair{Qt::Key_Menu, Qt::NoModifier}}) {
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    form->Label3->setFocus();
+    QTest::keyClick(form->Label3, key, modifiers);
     menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
     ASSERT_NE(menu, nullptr) << key;
     EXPECT_EQ(menu->actions()[0]->text(), "&Copy title\tCtrl+C");
@@ -196,6 +199,8 @@ TEST_F(SongKeepingTest, PanelMenuHistoryAndShortcuts) {
   }
 
   // Ctrl+H: newest first, filtered, copied, searched for.
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
   QTest::keyClick(form.get(), Qt::Key_H, Qt::ControlModifier);
   QWidget* history = HistoryWindow();
   ASSERT_NE(history, nullptr);
