@@ -88,12 +88,10 @@ void SongKeeping::TitleShown() {
   const std::string station = player_.StationShown().toStdString();
   // A title that came while the list's name stood in for the station's own is
   // the same song once the station has named itself.
-  if (recordedThisStation_ && history_.Restation(title, station)) {
-    // changed in place
-  } else if (history_.Add(SongEntryNow(station, title))) {
+  const bool renamed = recordedThisStation_ && history_.Restation(title, station);
+  if (!renamed) {
+    if (!history_.Add(SongEntryNow(station, title))) return;
     recordedThisStation_ = true;
-  } else {
-    return;
   }
   writer_->Post(history_.entries());
   if (dialog_) dialog_->Refresh();
