@@ -99,7 +99,8 @@ std::string SongFileName(std::string_view title, std::string_view extension, int
     }
     // Leading dots would hide the file, or name "." and "..".
     if (name.empty() && c == '.') continue;
-    std::string_view piece = c == '/' ? std::string_view("_") : utf8.substr(start, i - start);
+    const std::string_view piece =
+        c == '/' ? std::string_view("_") : std::string_view(utf8).substr(start, i - start);
     const std::size_t room = kSongTitleBytes - name.size();
     if ((blank && !name.empty() ? 1 : 0) + piece.size() > room) break;
     if (blank && !name.empty()) name.push_back(' ');
