@@ -146,7 +146,16 @@ TEST(SongHistoryFile, SurvivesKillDuringWrite) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
       }
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(150 + 70 * run));
+    // Killed while it writes: once it has carried on from the last run, a few
+    // milliseconds later each time.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+      const std::vector<SongEntry> now = ReadSongHistoryFile(path);
+      if (!now.empty() && std::stoi(now.back().title) >= next) break;
+      if (std::chrono::steady_clock::now() > limit) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(3 + 11 * run));
     kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
