@@ -48,18 +48,20 @@ DWORD BASS_KeptCount(HKEPT kept);
 // The index-th title (0 = oldest). BASS_ERROR_NOTAVAIL past the end.
 BOOL BASS_KeptGetInfo(HKEPT kept, DWORD index, BASS_KEPTINFO* info);
 // Writes the index-th title's kept span, without re-encoding, into a new file
-// in `folder` (UTF-8; null: the user's music folder's "Tunewell" folder),
-// created with its parents when missing. The file is named after the title
-// ("Title.mp3", "Title (2).mp3" when that exists: nothing is ever replaced),
-// tagged with the title (and the artist when it reads "Artist - Title") and
-// `station` (UTF-8 or 8-bit; may be null) as its album, and appears under its
-// name only once complete. On success `result` gets the file's full path
-// (UTF-8); on failure a message for the user naming what went wrong, and the
-// error code is BASS_ERROR_NOTAVAIL (no such title), BASS_ERROR_FILEOPEN (the
-// folder or file could not be written: read-only, missing, full), or
-// BASS_ERROR_FILEFORM (the span cannot be saved as it is: an unknown codec, or
-// the stream changed format within it). result may be null; it is always
-// NUL-terminated when resultSize > 0.
+// in `folder` (UTF-8, absolute; null: the user's music folder's "Tunewell"
+// folder), created with its parents when missing. The file is named after the
+// title ("Title.mp3", "Title (2).mp3" when that exists: nothing is ever
+// replaced), tagged with the title (and the artist when it reads "Artist -
+// Title") and `station` (UTF-8 or 8-bit; may be null) as its album, and
+// appears under its name only once complete. On success `result` gets the
+// file's full path (UTF-8); on failure a message for the user naming what went
+// wrong, and the error code is BASS_ERROR_NOTAVAIL (no such title),
+// BASS_ERROR_FILEOPEN (the folder or file could not be written: read-only,
+// missing, full), BASS_ERROR_FILEFORM (the span cannot be saved as it is: an
+// unknown codec, or the stream changed format within it), BASS_ERROR_ILLPARAM
+// (a relative folder), BASS_ERROR_HANDLE (a freed or unknown snapshot). result
+// may be null; it is always NUL-terminated when resultSize > 0. Runs on the
+// caller's thread for up to a few hundred milliseconds: a worker's.
 BOOL BASS_KeptSave(HKEPT kept, DWORD index, const char* folder, const char* station, char* result,
                    DWORD resultSize);
 // Releases the snapshot (and the bytes only it still holds).

@@ -88,6 +88,13 @@ BOOL BASS_KeptSave(HKEPT kept, DWORD index, const char* folder, const char* stat
   }
   const std::filesystem::path target =
       folder && *folder ? std::filesystem::path(folder) : tw::SongsFolder();
+  // The current directory is never where files go.
+  if (!target.is_absolute()) {
+    CopyText(target.empty() ? "There is no music folder to save songs in (no home folder)."
+                            : "The folder for saved songs is not an absolute path.",
+             result, resultSize);
+    return Fail(BASS_ERROR_ILLPARAM);
+  }
   const SongSaveResult saved = SaveKeptTitle(*snapshot, index, target, station ? station : "");
   CopyText(saved.text, result, resultSize);
   if (saved.error != BASS_OK) return Fail(saved.error);

@@ -11,7 +11,9 @@ extern "C" {
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -282,7 +284,38 @@ std::unique_ptr<AVIOContext, IoFree> MakeIo(void* opaque, bool write) {
   return std::unique_ptr<AVIOContext, IoFree>(io);
 }
 
-std::string Reason(int error) { return std::strerror(error); }
+std::string Reason(int error) { return std::error_code(error, std::generic_category()).message(); }
+
+bool IsSaveTemporary(const std::string& name) {
+  // ".<name>.<extension>.<6 hex digits>", as CreateTemporary makes them.
+  if (name.size() < 10 || name.front() != '.' || name[name.size() - 7] != '.') return false;
+  for (std::size_t i = name.size() - 6; i < name.size(); ++i) {
+    if (!std::isxdigit(static_cast<unsigned char>(name[i]))) return false;
+  }
+  const std::string rest = name.substr(0, name.size() - 7);
+  for (const char* extension : {".mp3", ".mp2", ".m4a", ".ogg", ".opus", ".flac"}) {
+    if (rest.ends_with(extension)) return true;
+  }
+  return false;
+}
+
+// A save killed half-way (the process ended) leaves its hidden temporary file:
+// those of this user older than an hour go at the next save into the folder.
+void RemoveStaleTemporaries(const std::filesystem::path& folder) {
+  std::error_code error;
+  const auto now = std::filesystem::file_time_type::clock::now();
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    struct stat st {};
+    if (!IsSaveTemporary(name) || lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != geteuid()) {
+      continue;
+    }
+    const auto changed = entry.last_write_time(error);
+    if (!error && now - changed > std::chrono::hours(1))
+      std::filesystem::remove(entry.path(), error);
+  }
+}
 
 // A fresh hidden file in folder for the save to grow in.
 int CreateTemporary(const std::filesystem::path& folder, const std::string& name,
@@ -536,6 +569,7 @@ SongSaveResult SaveKeptTitle(const KeptAudio& kept, std::size_t index,
     return {BASS_ERROR_FILEOPEN,
             "The folder " + folder.string() + " could not be made: " + error.message() + "."};
   }
+  RemoveStaleTemporaries(folder);
   FileOutput file;
   std::filesystem::path temporary;
   std::string extension;
@@ -570,8 +604,10 @@ SongSaveResult SaveKeptTitle(const KeptAudio& kept, std::size_t index,
     if (RenameNoReplace(temporary, target, error)) return {BASS_OK, target.string()};
     if (error != std::errc::file_exists) break;
   }
+  const std::string reason = error.message();
   std::filesystem::remove(temporary, error);
-  return {BASS_ERROR_FILEOPEN, "The song could not be named in " + folder.string() + "."};
+  return {BASS_ERROR_FILEOPEN,
+          "The song could not be named in " + folder.string() + ": " + reason + "."};
 }
 
 }  // namespace tw::engine

@@ -62,7 +62,8 @@ std::filesystem::path ChooseMusicFolder(const MusicFolderInputs& in) {
       std::filesystem::path(fromFile) != std::filesystem::path(in.home + "/")) {
     return fromFile;
   }
-  return std::filesystem::path(in.home.empty() ? "/" : in.home) / "Music";
+  if (!IsAbsolute(in.home)) return {};  // no home folder: no music folder either
+  return std::filesystem::path(in.home) / "Music";
 }
 
 std::filesystem::path SongsFolder() {
@@ -83,7 +84,8 @@ std::filesystem::path SongsFolder() {
     text << file.rdbuf();
     in.userDirsText = text.str();
   }
-  return ChooseMusicFolder(in) / kSongsFolderName;
+  const std::filesystem::path music = ChooseMusicFolder(in);
+  return music.empty() ? music : music / kSongsFolderName;
 }
 
 std::string SongFileName(std::string_view title, std::string_view extension, int copy) {

@@ -21,11 +21,13 @@ struct MusicFolderInputs {
 
 // The user's music folder: $XDG_MUSIC_DIR, else the XDG_MUSIC_DIR line of
 // user-dirs.dirs ("$HOME/..." or an absolute path), else $HOME/Music. Relative
-// or empty settings are passed over, as the base directory rules say.
+// or empty settings are passed over, as the base directory rules say. Empty
+// when there is no home folder either.
 std::filesystem::path ChooseMusicFolder(const MusicFolderInputs& in);
 
 // The folder saved songs go to, for this process's environment (reads
-// user-dirs.dirs): <music folder>/Tunewell. Not created here.
+// user-dirs.dirs): <music folder>/Tunewell, empty when there is none. Not
+// created here.
 std::filesystem::path SongsFolder();
 
 // A file name for a song title: the title as UTF-8 (bytes that are not are

@@ -80,6 +80,7 @@ TEST(SongFileTest, MusicFolderFollowsTheUsersSetting) {
        "/home/u/Music"},
       {"commented out", {"", "/home/u", "#XDG_MUSIC_DIR=\"/mnt/m\"\n"}, "/home/u/Music"},
       {"nothing set", {"", "/home/u", ""}, "/home/u/Music"},
+      {"no home folder", {"", "", "XDG_MUSIC_DIR=\"$HOME/Musik\"\n"}, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
