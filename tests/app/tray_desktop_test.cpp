@@ -38,15 +38,22 @@ class TrayDesktopTest : public ::testing::Test {
   }
 
   std::unique_ptr<ChildProcess> StartPlayer(const std::string& stations,
-                                            const std::string& settings) {
+                                            const std::string& settings,
+                                            const std::vector<std::string>& moreEnv = {}) {
+    auto player = Launch(stations, settings, moreEnv);
+    EXPECT_TRUE(player->WaitForOutput("RUNNING", 60s)) << player->output();
+    return player;
+  }
+  // Starts the player without waiting for it (the shipped one prints nothing).
+  std::unique_ptr<ChildProcess> Launch(const std::string& stations, const std::string& settings,
+                                       const std::vector<std::string>& moreEnv = {}) {
     program.Write("favorites.cfg", stations);
     program.Write("radio_config.cfg", settings);
     std::vector<std::string> env = desktop.Environment();
     env.insert(env.end(), {"XDG_RUNTIME_DIR=" + (locks / "run").string(), "SDL_AUDIODRIVER=dummy",
                            "TW_TEST_TIMER1_MS=1500"});
-    auto player = std::make_unique<ChildProcess>((program / "tunewell").string(), env);
-    EXPECT_TRUE(player->WaitForOutput("RUNNING", 60s)) << player->output();
-    return player;
+    env.insert(env.end(), moreEnv.begin(), moreEnv.end());
+    return std::make_unique<ChildProcess>((program / "tunewell").string(), env);
   }
 
   // X window ids of the lines of `xwininfo -root -tree` that match.
@@ -205,6 +212,101 @@ TEST_F(TrayDesktopTest, StartInTheTrayNeedsATrayHost) {
     player->Signal(SIGTERM);
     EXPECT_EQ(player->Wait(30s), 0);
   }
+}
+
+// A desktop ends its session with SIGTERM, and the media controls' Quit takes the
+// same path: the player must end as Close does (settings written, exit 0) also
+// while its window sits in the tray, where closing a hidden window alone would
+// leave the process running and the settings unwritten.
+TEST_F(TrayDesktopTest, QuitsFromTheTrayAsCloseDoes) {
+  desktop.StartTrayHost();
+  const std::string stations = "[001]\r\nPath=http://127.0.0.1:9/a\r\nTitle=Alpha\r\n";
+  enum class How { kSigterm, kSigtermTwice, kSigint, kMediaQuit };
+  struct Case {
+    const char* what;
+    const char* startTray;
+    bool minimiseFirst;
+    How how;
+  } cases[] = {
+      {"started in the tray, SIGTERM", "1", false, How::kSigterm},
+      {"minimised into the tray, SIGTERM twice", "0", true, How::kSigtermTwice},
+      {"minimised into the tray, SIGINT", "0", true, How::kSigint},
+      {"started in the tray, the media controls' Quit", "1", false, How::kMediaQuit},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string settings =
+        std::string("[MAIN]\r\nVOLUME=61\r\nLAST=0\r\nDevice=0\r\nStartTray=") + c.startTray +
+        "\r\nPlaylast=0\r\n";
+    auto player = StartPlayer(stations, settings);
+    ASSERT_TRUE(WaitUntil([&] { return !DockedIcon().empty(); }, 30s));
+    if (c.minimiseFirst) {
+      ASSERT_TRUE(WaitUntil([&] { return Mapped(MainWindow()); }, 30s));
+      const std::string window = MainWindow();
+      desktop.Run("/usr/bin/xdotool", {"windowminimize", window});
+      ASSERT_TRUE(WaitUntil([&] { return !Mapped(window); }, 20s));
+    } else {
+      EXPECT_FALSE(WaitUntil([&] { return Mapped(MainWindow()); }, 1s));
+    }
+    switch (c.how) {
+      case How::kSigterm:
+        player->Signal(SIGTERM);
+        break;
+      case How::kSigtermTwice:
+        player->Signal(SIGTERM);
+        player->Signal(SIGTERM);
+        break;
+      case How::kSigint:
+        player->Signal(SIGINT);
+        break;
+      case How::kMediaQuit:
+        // Debian's playerctl has no "quit": the call it would make.
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+              return desktop
+                         .Run("/usr/bin/dbus-send",
+                              {"--session", "--print-reply",
+                               "--dest=org.mpris.MediaPlayer2.tunewell", "/org/mpris/MediaPlayer2",
+                               "org.mpris.MediaPlayer2.Quit"})
+                         .find("method return") != std::string::npos;
+            },
+            30s));
+        break;
+    }
+    EXPECT_EQ(player->Wait(30s), 0);
+    EXPECT_EQ(program.Read("radio_config.cfg"),
+              std::string("[MAIN]\r\nVOLUME=61\r\nLAST=0\r\nDevice=0\r\nStartTray=") + c.startTray +
+                  "\r\nPlaylast=0\r\nNoHint=0\r\n");
+    // The icon went with the player.
+    EXPECT_TRUE(WaitUntil([&] { return DockedIcon().empty(); }, 10s));
+  }
+}
+
+// SIGTERM while "Can't play the stream" waits for OK and the window is in the
+// tray: the box closes, the player ends and the settings are written, no hang.
+// The shipped executable, whose boxes really wait.
+TEST_F(TrayDesktopTest, QuitsFromTheTrayWhileABoxWaits) {
+  desktop.StartTrayHost();
+  fs::remove(program / "tunewell");
+  fs::copy_file(TW_TUNEWELL_EXE, program / "tunewell");
+  auto player =
+      Launch("[001]\r\nPath=http://127.0.0.1:9/a\r\nTitle=Alpha\r\n",
+             "[MAIN]\r\nVOLUME=61\r\nLAST=0\r\nDevice=0\r\nStartTray=1\r\nPlaylast=1\r\n");
+  ASSERT_TRUE(WaitUntil([&] { return !DockedIcon().empty(); }, 60s));
+  // The box is the player's one window named "Tunewell".
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        auto boxes = Windows("\"Tunewell\": \\(\"tunewell");
+        return !boxes.empty() && Mapped(boxes[0]);
+      },
+      60s))
+      << desktop.Run("/usr/bin/xwininfo", {"-root", "-tree"});
+  EXPECT_FALSE(Mapped(MainWindow()));
+  player->Signal(SIGTERM);
+  EXPECT_EQ(player->Wait(30s), 0);
+  EXPECT_EQ(program.Read("radio_config.cfg"),
+            "[MAIN]\r\nVOLUME=61\r\nLAST=0\r\nDevice=0\r\nStartTray=1\r\nPlaylast=1\r\n"
+            "NoHint=0\r\n");
 }
 
 }  // namespace
