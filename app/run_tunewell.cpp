@@ -13,6 +13,7 @@
 #include "app/Unit1.h"
 #include "app/mpris.h"
 #include "app/player_controls.h"
+#include "app/suspend_inhibitor.h"
 #include "platform/files_folder.h"
 #include "platform/program_folder.h"
 
@@ -104,6 +105,7 @@ int RunTunewell(int argc, char** argv, const RunHooks& hooks) {
   PlayerControls& controls = form;
   Mpris mpris(controls);
   mpris.Register();
+  SuspendInhibitor inhibitor(controls);
   // "S&tart in system tray" leaves only the icon.
   if (!form.startsHidden()) form.show();
   terminate.player = &controls;
