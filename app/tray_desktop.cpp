@@ -233,7 +233,13 @@ void DesktopNotificationArea::NotificationClosed(uint id, uint reason) {
 }
 
 void DesktopNotificationArea::ActionInvoked(uint id, const QString&) {
-  if (id == lastId_ && open_) Deliver(tray_code::kBalloonUserClick);
+  if (id != lastId_ || !open_) return;
+  // A click takes a balloon off; a song notification without an icon goes the same way.
+  if (!icon_.isVisible()) {
+    CloseNotification();
+    return;
+  }
+  Deliver(tray_code::kBalloonUserClick);
 }
 
 void DesktopNotificationArea::Activated(QSystemTrayIcon::ActivationReason reason) {
