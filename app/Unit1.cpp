@@ -346,7 +346,7 @@ void TForm1::ShowEngineError(const QString& message, int errorCode) {
 void TForm1::Button4Click() {
   // A connecting, buffering or stalled stream is left alone.
   if (BASS_ChannelIsActive(tw::CurrentStream) == BASS_ACTIVE_PLAYING) StopPlayback();
-  tw::OpenStationEditor(this, folder_);
+  tw::OpenStationEditor(this, folder_, static_cast<float>(ScrollBar1->value()) / 100);
   LoadStations();
 }
 
