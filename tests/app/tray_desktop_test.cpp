@@ -232,11 +232,13 @@ TEST_F(TrayDesktopTest, QuitsFromTheTrayAsCloseDoes) {
     const char* startTray;
     bool minimiseFirst;
     How how;
+    bool editorOpen = false;
   } cases[] = {
       {"started in the tray, SIGTERM", "1", false, How::kSigterm},
       {"minimised into the tray, SIGTERM twice", "0", true, How::kSigtermTwice},
       {"minimised into the tray, SIGINT", "0", true, How::kSigint},
       {"started in the tray, the media controls' Quit", "1", false, How::kMediaQuit},
+      {"the editor open, minimised into the tray, SIGTERM", "0", true, How::kSigterm, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -248,6 +250,11 @@ TEST_F(TrayDesktopTest, QuitsFromTheTrayAsCloseDoes) {
     if (c.minimiseFirst) {
       ASSERT_TRUE(WaitUntil([&] { return Mapped(MainWindow()); }, 30s));
       const std::string window = MainWindow();
+      if (c.editorOpen) {
+        desktop.Run("/usr/bin/xdotool", {"windowactivate", "--sync", window});
+        desktop.Run("/usr/bin/xdotool", {"key", "--window", window, "alt+e"});
+        ASSERT_TRUE(WaitUntil([&] { return !Windows("\"Tunewell Editor").empty(); }, 20s));
+      }
       desktop.Run("/usr/bin/xdotool", {"windowminimize", window});
       ASSERT_TRUE(WaitUntil([&] { return !Mapped(window); }, 20s));
     } else {
