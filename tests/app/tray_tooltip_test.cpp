@@ -1,9 +1,9 @@
 // The tray icon's tooltip shows a song title exactly as the station sent it.
+#include "app/tray_tooltip.h"
+
 #include <gtest/gtest.h>
 
 #include <QTextDocument>
-
-#include "app/tray_tooltip.h"
 
 namespace tw {
 namespace {
