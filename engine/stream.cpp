@@ -6,6 +6,7 @@
 
 #include "engine/internal.h"
 #include "engine/stream_table.h"
+#include "engine/stream_title.h"
 
 namespace tw::engine {
 
@@ -75,7 +76,13 @@ bool Stream::BeginAudio(std::string formatHint, bool sameFormat) {
   QueueMark mark;
   mark.section = true;
   mark.sameFormat = sameFormat;
+  kept.BeginSection(formatHint);
   mark.tag = std::move(formatHint);
+  return network.PushMark(std::move(mark));
+}
+
+bool Stream::PushMark(QueueMark mark) {
+  if (std::optional<std::string> title = TitleOfTag(mark.tagType, mark.tag)) kept.Title(*title);
   return network.PushMark(std::move(mark));
 }
 
@@ -90,6 +97,7 @@ void Stream::Kill() {
   }
   phase = Phase::kEnded;
   network.Abort();
+  kept.Drop();
   {
     std::lock_guard lock(callbackMutex_);
     callbackStopped_ = true;
