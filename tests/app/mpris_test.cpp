@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "tests/support/child_process.h"
+#include "tests/support/private_bus.h"
 #include "tests/support/radio_server.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_audio.h"
@@ -20,29 +21,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
+using test::PrivateBus;
 using test::TempFolder;
 namespace fs = std::filesystem;
-
-// A session bus of the test's own: the user's desktop never sees the players.
-class PrivateBus {
- public:
-  PrivateBus() : daemon_("/usr/bin/dbus-daemon", {"--session", "--print-address", "--nofork"}, {}) {
-    if (daemon_.WaitForOutput("\n", 30s)) {
-      address_ = daemon_.output().substr(0, daemon_.output().find('\n'));
-    }
-  }
-  std::string env() const { return "DBUS_SESSION_BUS_ADDRESS=" + address_; }
-  QString address() const { return QString::fromStdString(address_); }
-  bool up() const { return !address_.empty(); }
-  void Stop() {
-    daemon_.Signal(SIGTERM);
-    daemon_.Wait(10s);
-  }
-
- private:
-  ChildProcess daemon_;
-  std::string address_;
-};
 
 // A copy of the test build of the player in a folder of its own.
 class Player {
@@ -275,7 +256,8 @@ TEST(Mpris, BadInputAndAVanishingBus) {
   ASSERT_TRUE(monitor.WaitForOutput("NameAcquired", 30s)) << monitor.output();
   const auto start = std::chrono::steady_clock::now();
   {
-    QDBusConnection client = QDBusConnection::connectToBus(bus.address(), "burst");
+    QDBusConnection client =
+        QDBusConnection::connectToBus(QString::fromStdString(bus.address()), "burst");
     ASSERT_TRUE(client.isConnected());
     for (int i = 0; i < 301; ++i) {
       QDBusMessage call = QDBusMessage::createMethodCall(

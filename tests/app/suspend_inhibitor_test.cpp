@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "tests/support/child_process.h"
+#include "tests/support/private_bus.h"
 #include "tests/support/radio_server.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_audio.h"
@@ -28,22 +29,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
+using Bus = test::PrivateBus;
 using test::TempFolder;
 namespace fs = std::filesystem;
-
-class Bus {
- public:
-  Bus() : daemon_("/usr/bin/dbus-daemon", {"--session", "--print-address", "--nofork"}, {}) {
-    if (daemon_.WaitForOutput("\n", 30s)) {
-      address_ = daemon_.output().substr(0, daemon_.output().find('\n'));
-    }
-  }
-  const std::string& address() const { return address_; }
-
- private:
-  ChildProcess daemon_;
-  std::string address_;
-};
 
 // What the stand-in does with an Inhibit call.
 enum class Answer { kGrant, kRefuse, kNever, kWhenTold };
