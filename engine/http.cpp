@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <cerrno>
 #include <chrono>
 #include <mutex>
 
@@ -125,6 +126,23 @@ int MapCurlError(CURLcode code) {
   }
 }
 
+// A refused connect is an answer (the host is there, its server is not); a
+// connect that timed out, found no route or no address is not.
+bool NoAnswer(CURLcode code, long osError, bool connected, bool timedOut) {
+  if (connected) return false;
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_OPERATION_TIMEDOUT:
+      return true;
+    case CURLE_COULDNT_CONNECT:
+      return osError != ECONNREFUSED;
+    default:
+      // Our own header deadline or a caller's tick stopped an unanswered connect.
+      return timedOut;
+  }
+}
+
 }  // namespace
 
 std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
@@ -163,7 +181,8 @@ std::string ResponseHead::TagList() const {
 }
 
 HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
-                   const std::atomic<bool>& cancel, int limitError, int64_t resumeFrom) {
+                   const std::atomic<bool>& cancel, int limitError, int64_t resumeFrom,
+                   long connectTimeoutMs) {
   // Process-wide libcurl set-up, once.
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -184,7 +203,8 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   // rather than an unknown protocol; OnHeader refuses those.
   curl_slist* aliases = curl_slist_append(nullptr, "ICY ");
   curl_slist* headers = curl_slist_append(nullptr, "Icy-MetaData: 1");
-  const long timeoutMs = static_cast<long>(ConfigNetTimeoutMs());
+  const long timeoutMs =
+      connectTimeoutMs > 0 ? connectTimeoutMs : static_cast<long>(ConfigNetTimeoutMs());
   std::optional<std::string> proxy = ConfigNetProxy();
 
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -224,6 +244,12 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
     result.finalUrl = final;
   }
   result.resumeRefused = code == CURLE_RANGE_ERROR;
+  long osError = 0;
+  curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError);
+  curl_off_t connectMicros = 0;
+  curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connectMicros);
+  result.noAnswer = NoAnswer(code, osError, connectMicros > 0 || transfer.headerBytes > 0,
+                             transfer.stopError == BASS_ERROR_TIMEOUT);
   if (cancel.load()) {
     result.error = BASS_ERROR_HANDLE;
   } else if (transfer.stopError != BASS_OK) {

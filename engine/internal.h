@@ -46,7 +46,7 @@ DWORD ConfigNetPrebufPercent();
 DWORD ConfigNetPlaylist();
 DWORD ConfigNetTimeoutMs();
 DWORD ConfigNetReadTimeoutMs();
-DWORD ConfigNetReconnectMs();
+DWORD ConfigNetReconnectMs();                 // BASS_NET_RECONNECT_FOREVER: no deadline
 std::optional<std::string> ConfigNetProxy();  // nullopt: connect directly
 
 // --- SDL's audio subsystem (sdl_audio.cpp) ---------------------------------------

@@ -79,6 +79,21 @@ bool Stream::BeginAudio(std::string formatHint, bool sameFormat) {
   return network.PushMark(std::move(mark));
 }
 
+bool Stream::PushAudio(std::string_view bytes) {
+  lastAudioNanos.store(SteadyNanos(), std::memory_order_relaxed);
+  const bool pushed = network.Push(bytes);
+  lastAudioNanos.store(SteadyNanos(), std::memory_order_relaxed);
+  return pushed;
+}
+
+bool Stream::Connected() const {
+  constexpr int64_t kRecentNanos = 1'000'000'000;
+  const int64_t last = lastAudioNanos.load(std::memory_order_relaxed);
+  // A full queue: audio came and waits for the decoder, which is behind.
+  return (last != 0 && SteadyNanos() - last < kRecentNanos) ||
+         network.size() >= network.capacity() / 2;
+}
+
 void Stream::EndWith(int error) {
   if (!endKnown_.exchange(true)) endError = error;
 }
