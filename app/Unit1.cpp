@@ -294,6 +294,8 @@ void TForm1::FormCreate() {
   ShowVolume();
   BASS_SetConfig(BASS_CONFIG_BUFFER, 5000);
   BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
+  // A station that played comes back after any outage until it is stopped.
+  BASS_SetConfig(BASS_CONFIG_NET_RECONNECT, BASS_NET_RECONNECT_FOREVER);
   for (const char16_t* plugin : kPlugins) BASS_PluginLoad(plugin, BASS_UNICODE);
   FillDeviceList();
   Scope = std::make_unique<TOcilloScope>(PaintFrame->width(), PaintFrame->height());
@@ -548,6 +550,14 @@ void TForm1::MonitorTick() {
     }
     tw::UpdateTitle();
     emit PlayerStateChanged();
+    return;
+  }
+  if (tw::IsReconnecting(BASS_ChannelIsActive(stream),
+                         BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED))) {
+    // Shown once; the tick goes on until the audio is back.
+    if (Label4->text() != "reconnecting...") {
+      RadioStatus(tw::kStatusReconnecting, 0, BASS_ErrorGetCode());
+    }
     return;
   }
   if (tw::IsShownBufferingReading(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFERING))) {

@@ -12,6 +12,7 @@
 #include "app/Sdoppelt.h"
 #include "app/Unit1.h"
 #include "app/mpris.h"
+#include "app/network_watch.h"
 #include "platform/files_folder.h"
 #include "platform/program_folder.h"
 
@@ -97,6 +98,11 @@ int RunTunewell(int argc, char** argv, const RunHooks& hooks) {
   form.FormCreate();
   Mpris mpris(form);
   mpris.Register();
+  // The network's return and the computer's wake-up make a station that waits
+  // to reconnect try at once.
+  NetworkWatch network;
+  QObject::connect(&form, &TForm1::PlayerStateChanged, &network,
+                   [&] { network.SetPlaying(form.PlaybackActive()); });
   // "S&tart in system tray" leaves only the icon.
   if (!form.startsHidden()) form.show();
   terminate.window = &form;

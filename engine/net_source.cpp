@@ -412,6 +412,7 @@ int Play(Stream& stream, const std::string& url, const std::vector<std::string>&
 }  // namespace
 
 void RunNetwork(std::shared_ptr<Stream> stream) {
+  NameThread("tw-network");
   bool gotAudio = false;
   Walk walk;
   const int error = Play(*stream, stream->url, {stream->url}, 0, walk, &gotAudio);

@@ -186,6 +186,7 @@ void Stream::StartCallbacks(std::shared_ptr<Stream> self) {
 }
 
 void Stream::RunCallbacks() {
+  NameThread("tw-callbacks");
   for (;;) {
     // Audio events first (they are the time-critical ones), then queued syncs.
     uint32_t events = audioEvents_.exchange(0, std::memory_order_acq_rel);
