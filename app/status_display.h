@@ -10,14 +10,16 @@
 namespace tw {
 
 enum StatusCode : int {
-  kStatusConnecting = 0,    // value unused
-  kStatusNotPlaying = 1,    // value unused; shows the "Can't play the stream" box
-  kStatusBuffering = 2,     // value: percentage done
-  kStatusStationName = 3,   // value: text
-  kStatusBitRate = 4,       // value: text
-  kStatusTitle = 7,         // value: text
-  kStatusServerLine = 8,    // value: text
-  kStatusReconnecting = 9,  // value unused; the buffer ran dry and no connection brings audio
+  kStatusConnecting = 0,   // value unused
+  kStatusNotPlaying = 1,   // value unused; shows the "Can't play the stream" box
+  kStatusBuffering = 2,    // value: percentage done
+  kStatusStationName = 3,  // value: text
+  kStatusBitRate = 4,      // value: text
+  kStatusTitle = 7,        // value: text
+  kStatusServerLine = 8,   // value: text
+  // value unused: the buffer ran dry and no connection brings audio (the
+  // window's own code, sent by its monitor tick)
+  kStatusReconnecting = 20,
 };
 
 // Unset lines keep their text. Texts are UTF-8.

@@ -1,7 +1,9 @@
 // tunewell-play URL [--seconds N] [--device I]
 // Plays a URL through the engine and prints each status line, tag block and sync
-// as it comes, one line each. Exits 0 at the stream's end or after N seconds, and
-// with the engine's error code when the connect fails.
+// as it comes, one line each, and the channel's state ("state: playing",
+// "state: stalled", "state: stopped") when it changes. A station that drops is
+// reconnected for as long as it plays, as the player does. Exits 0 at the stream's end or after N
+// seconds, and with the engine's error code when the connect fails.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -96,6 +98,7 @@ int main(int argc, char** argv) {
     return BASS_ErrorGetCode();
   }
   BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
+  BASS_SetConfig(BASS_CONFIG_NET_RECONNECT, BASS_NET_RECONNECT_FOREVER);
   const HSTREAM stream = BASS_StreamCreateURL(
       url, 0, BASS_STREAM_STATUS | BASS_STREAM_BLOCK | BASS_STREAM_AUTOFREE, OnStatus, nullptr);
   if (!stream) {
@@ -115,7 +118,15 @@ int main(int argc, char** argv) {
   Print("playing");
 
   const auto start = std::chrono::steady_clock::now();
+  DWORD shown = BASS_ACTIVE_PLAYING + 100;
   while (!g_ended) {
+    const DWORD active = BASS_ChannelIsActive(stream);
+    if (active != shown) {
+      shown = active;
+      Print(std::string("state: ") + (active == BASS_ACTIVE_PLAYING   ? "playing"
+                                      : active == BASS_ACTIVE_STALLED ? "stalled"
+                                                                      : "stopped"));
+    }
     if (seconds > 0 &&
         std::chrono::steady_clock::now() - start >= std::chrono::duration<double>(seconds)) {
       break;

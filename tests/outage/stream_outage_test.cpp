@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
 #include <list>
 #include <memory>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "tests/engine/stream_fixture.h"
+#include "tests/support/child_process.h"
 #include "tests/support/port_outage.h"
 
 namespace tw::engine::test {
@@ -91,8 +93,7 @@ int SocketsTo(uint16_t port) {
     const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
     if (n <= 0) continue;
     const std::string text(target, static_cast<std::size_t>(n));
-    if (text.starts_with("socket:[") &&
-        inodes.count(text.substr(8, text.size() - 9)) != 0) {
+    if (text.starts_with("socket:[") && inodes.count(text.substr(8, text.size() - 9)) != 0) {
       ++count;
     }
   }
@@ -166,8 +167,7 @@ TEST_F(OutageTest, StationComesBackWithinSecondsOfTheNetwork) {
             c.endedAt = Clock::now();
           }
           if (c.outage) c.reconnectingShown = c.reconnectingShown || Reconnecting(c.stream);
-          if (!c.outage && c.back < 0 &&
-              BASS_ChannelIsActive(c.stream) == BASS_ACTIVE_PLAYING &&
+          if (!c.outage && c.back < 0 && BASS_ChannelIsActive(c.stream) == BASS_ACTIVE_PLAYING &&
               BASS_StreamGetFilePosition(c.stream, BASS_FILEPOS_CONNECTED) == 1) {
             c.back = SecondsSince(c.endedAt);
           }
@@ -180,8 +180,7 @@ TEST_F(OutageTest, StationComesBackWithinSecondsOfTheNetwork) {
     SCOPED_TRACE(std::to_string(c.outageSeconds) + " s outage");
     ASSERT_GE(c.back, 0) << "the station never came back";
     EXPECT_LE(c.back, 3.0) << "audio came back late";
-    std::printf("[ outage ] %d s: audio again %.2f s after the network\n", c.outageSeconds,
-                c.back);
+    std::printf("[ outage ] %d s: audio again %.2f s after the network\n", c.outageSeconds, c.back);
     EXPECT_TRUE(c.reconnectingShown);
     EXPECT_EQ(c.log->Count(BASS_SYNC_END), 0u);
     EXPECT_TRUE(IsTone(WaitForTone(c.stream), kToneHz));
@@ -265,6 +264,33 @@ TEST_F(OutageTest, WhatIsStoppedMeanwhileStaysStoppedAndAGoneStationEnds) {
       << EngineThreads() << " engine threads, " << threadsBefore << " before";
   EXPECT_TRUE(WaitFor([&] { return SocketsTo(server.Port()) == 0; }, milliseconds(5000)))
       << SocketsTo(server.Port()) << " sockets still open to the station";
+}
+
+// The last "state: ..." line the command-line player printed.
+std::string LastState(const std::string& output) {
+  const std::size_t at = output.rfind("state: ");
+  if (at == std::string::npos) return "";
+  return output.substr(at, output.find('\n', at) - at);
+}
+
+// Catches a player that does not come back by itself after it was frozen for
+// a minute (SIGSTOP, as a stopped session or a debugger does): its connection
+// went silent from its side, its clocks jumped.
+TEST(FrozenPlayer, PlaysAgainWithinSecondsOfContinuing) {
+  RadioServer server;
+  server.Serve("/live", Station("Frozen"));
+  tw::test::ChildProcess play(TW_PLAY_EXE, {server.Url("/live"), "--seconds", "100"},
+                              {"SDL_AUDIODRIVER=dummy"});
+  ASSERT_TRUE(play.WaitForOutput("state: playing", milliseconds(10000))) << play.output();
+  play.Signal(SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::seconds(60));
+  play.Signal(SIGCONT);
+  // Three seconds of reading what it prints: then it plays, and goes on.
+  play.WaitForOutput("sync end", milliseconds(3000));
+  EXPECT_EQ(LastState(play.output()), "state: playing") << play.output();
+  play.WaitForOutput("sync end", milliseconds(2000));
+  EXPECT_EQ(LastState(play.output()), "state: playing") << play.output();
+  EXPECT_EQ(play.output().find("sync end"), std::string::npos) << play.output();
 }
 
 }  // namespace
