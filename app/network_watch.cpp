@@ -34,22 +34,9 @@ NetworkWatch::NetworkWatch(QObject* parent, std::function<void()> reconnect)
     : QObject(parent), reconnect_(std::move(reconnect)), slept_(SleptNanos()) {
   if (!reconnect_) reconnect_ = [] { BASS_NetReconnectNow(); };
 
-  // Without a backend plugin (or NetworkManager) the clock check works alone.
-  if (QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
-    QNetworkInformation* info = QNetworkInformation::instance();
-    backend_ = info->backendName();
-    const auto reachability = info->reachability();
-    reachable_ = reachability == QNetworkInformation::Reachability::Unknown || IsReachable(reachability);
-    connect(info, &QNetworkInformation::reachabilityChanged, this,
-            [this](QNetworkInformation::Reachability now) {
-              // "Unknown" says nothing: the last known state stays.
-              if (now == QNetworkInformation::Reachability::Unknown) return;
-              const bool reachable = IsReachable(now);
-              const bool back = NetworkCameBack(reachable_, reachable);
-              reachable_ = reachable;
-              if (back) Reconnect("network reachable again");
-            });
-  }
+  // Loading the backend asks the system bus whether NetworkManager runs: after
+  // the window is up, not before.
+  QTimer::singleShot(0, this, [this] { FollowNetworkState(); });
 
   // Connecting to the system bus and adding the signal's match rule are round
   // trips to the bus daemon: they happen on a thread of their own, never on
@@ -69,6 +56,26 @@ NetworkWatch::NetworkWatch(QObject* parent, std::function<void()> reconnect)
 
   clockTimer_.setInterval(kClockCheckMs);
   connect(&clockTimer_, &QTimer::timeout, this, &NetworkWatch::CheckClocks);
+}
+
+void NetworkWatch::FollowNetworkState() {
+  // Without a backend plugin (or NetworkManager) the clock check works alone.
+  if (QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
+    QNetworkInformation* info = QNetworkInformation::instance();
+    backend_ = info->backendName();
+    const auto reachability = info->reachability();
+    reachable_ =
+        reachability == QNetworkInformation::Reachability::Unknown || IsReachable(reachability);
+    connect(info, &QNetworkInformation::reachabilityChanged, this,
+            [this](QNetworkInformation::Reachability now) {
+              // "Unknown" says nothing: the last known state stays.
+              if (now == QNetworkInformation::Reachability::Unknown) return;
+              const bool reachable = IsReachable(now);
+              const bool back = NetworkCameBack(reachable_, reachable);
+              reachable_ = reachable;
+              if (back) Reconnect("network reachable again");
+            });
+  }
 }
 
 void NetworkWatch::SetPlaying(bool playing) {
@@ -94,6 +101,11 @@ void NetworkWatch::OnPrepareForSleep(bool sleeping) {
 
 void NetworkWatch::Reconnect(const char*) {
   slept_ = SleptNanos();
+  // A network state that flaps (or lies) must not turn into a stream of
+  // attempts at a server that is backing us off: one a second at most.
+  constexpr qint64 kLeastApartMs = 1000;
+  if (lastReconnect_.isValid() && lastReconnect_.elapsed() < kLeastApartMs) return;
+  lastReconnect_.start();
   reconnect_();
 }
 

@@ -12,6 +12,7 @@
 //   kClockCheckMs while a stream plays: works without any service.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
@@ -65,6 +66,7 @@ class NetworkWatch : public QObject {
   void OnPrepareForSleep(bool sleeping);
 
  private:
+  void FollowNetworkState();
   void Reconnect(const char* why);
 
   std::function<void()> reconnect_;
@@ -72,6 +74,7 @@ class NetworkWatch : public QObject {
   int64_t slept_ = 0;
   bool reachable_ = true;
   QString backend_;
+  QElapsedTimer lastReconnect_;
 };
 
 }  // namespace tw
