@@ -18,12 +18,24 @@
 namespace {
 
 std::mutex g_print;
+bool g_closed = false;  // guarded by g_print: nothing more is printed
 std::atomic<bool> g_ended{false};
 
 void Print(const std::string& line) {
   std::lock_guard lock(g_print);
+  if (g_closed) return;
   std::printf("%s\n", line.c_str());
   std::fflush(stdout);
+}
+
+// The engine's callbacks may still run after BASS_Free returns (it never waits
+// for them). At exit glibc switches stdout's buffer without its lock when a
+// thread holds it for long, so a callback inside printf then could crash the
+// process: once closed, callbacks print nothing, and one printing now is
+// waited for.
+void ClosePrinting() {
+  std::lock_guard lock(g_print);
+  g_closed = true;
 }
 
 // A tag list (NUL-separated, ended by an empty string) joined with " | ".
@@ -105,6 +117,7 @@ int main(int argc, char** argv) {
     const int error = BASS_ErrorGetCode();
     Print("error: can't play the stream (error code: " + std::to_string(error) + ")");
     BASS_Free();
+    ClosePrinting();
     return error > 0 ? error : 1;
   }
   PrintTags(stream);
@@ -134,5 +147,6 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   BASS_Free();
+  ClosePrinting();
   return 0;
 }
