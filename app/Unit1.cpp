@@ -13,14 +13,11 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "app/glyphs.h"
 #include "app/list_activation.h"
-#include "app/mpris_state.h"
 #include "app/playback.h"
 #include "app/process_exit.h"
 #include "app/radio_status.h"
 #include "app/status_display.h"
-#include "app/tray_desktop.h"
 #include "editor/Edit_Unit1.h"
 #include "engine/engine.h"
 #include "platform/atomic_file.h"
@@ -30,6 +27,7 @@
 #include "stations/station_list.h"
 #include "stations/station_save.h"
 #include "ui/accessibility.h"
+#include "ui/glyphs.h"
 #include "ui/message_box.h"
 #include "ui/window_font.h"
 #include "ui/window_helpers.h"
@@ -65,20 +63,6 @@ QLabel* StatusLabel(QWidget* parent, const char* name, QRect place, const char* 
 
 }  // namespace
 
-// The main window as the tray icon sees it.
-class TForm1::TrayWindowOf : public tw::TrayWindow {
- public:
-  explicit TrayWindowOf(TForm1& form) : form_(form) {}
-  bool IsVisible() override { return form_.isVisible(); }
-  bool IsMinimized() override { return form_.isMinimized(); }
-  void Hide() override { form_.hide(); }
-  void MinimizeApplication() override { form_.HideToTray(); }
-  void Restore() override { form_.RestoreWindow(); }
-
- private:
-  TForm1& form_;
-};
-
 TForm1::TForm1(std::filesystem::path programFolder, TrayDesktopParts tray, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -104,43 +88,6 @@ TForm1::~TForm1() {
   FormDestroy();
   // The icon goes after the shutdown, and before the parts it talks to.
   TrayIcon1.reset();
-}
-
-void TForm1::CreateTray(TrayDesktopParts tray) {
-  if (!tray.area) {
-    auto area = std::make_unique<tw::DesktopNotificationArea>(windowIcon());
-    desktopArea_ = area.get();
-    tray.area = area.get();
-    ownArea_ = std::move(area);
-  }
-  if (!tray.clock) {
-    auto clock = std::make_unique<tw::DesktopTrayClock>();
-    clock->onTimer = [this](int id) {
-      if (TrayIcon1) TrayIcon1->TimerFired(id);
-    };
-    tray.clock = clock.get();
-    ownClock_ = std::move(clock);
-  }
-  trayWindow_ = std::make_unique<TrayWindowOf>(*this);
-  TrayIcon1 = std::make_unique<tw::TTrayIcon>(*tray.area, *tray.clock, *trayWindow_);
-  using namespace std::placeholders;
-  TrayIcon1->OnClick = std::bind(&TForm1::TrayIcon1Click, this, _1, _2, _3, _4, _5);
-  TrayIcon1->OnDblClick = std::bind(&TForm1::TrayIcon1DblClick, this, _1, _2, _3, _4, _5);
-  TrayIcon1->OnMouseUp = std::bind(&TForm1::TrayIcon1MouseUp, this, _1, _2, _3, _4, _5);
-  if (desktopArea_) {
-    desktopArea_->onCallback = [this](int code, const tw::TrayPointer& pointer) {
-      TrayIcon1->Callback(code, pointer);
-    };
-    desktopArea_->onHostChanged = [this](bool present) {
-      if (present) {
-        TrayIcon1->TaskbarCreated();
-      } else {
-        TrayIcon1->TaskbarGone();
-      }
-      // Nothing must stay hidden without an icon to bring it back.
-      if (!TrayReady() && !isVisible() && started_) RestoreWindow();
-    };
-  }
 }
 
 void TForm1::CreateControls() {
@@ -201,7 +148,8 @@ void TForm1::CreateControls() {
 
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
   tw::OnListActivated(ListBox1, [this] { Button1Click(); });
-  connect(ListBox1, &QListWidget::currentRowChanged, this, &TForm1::PlayerStateChanged);
+  connect(ListBox1, &QListWidget::currentRowChanged, &playerSignals_,
+          &tw::PlayerSignals::StateChanged);
   connect(ComboBox1, &QComboBox::activated, this, [this](int row) { ComboBox1Change(row); });
   connect(ScrollBar1, &QScrollBar::valueChanged, this,
           [this](int position) { ScrollBar1Scroll(position); });
@@ -280,7 +228,6 @@ void TForm1::FormCreate() {
     tw::ShowMessageBox({this, "An incorrect version of BASS_FX.DLL was loaded (2.4 is required)",
                         "Incorrect BASS_FX.DLL", BoxIcon::Error});
     // Start-up goes on; the program closes normally once its message loop runs.
-    quitRequested_ = true;
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
   }
 
@@ -368,7 +315,7 @@ void TForm1::LoadStations() {
     AddStationRow(ListBox1, FromUtf8(station.name));
     text.push_back(std::move(station.url));
   }
-  emit PlayerStateChanged();
+  NotifyRemoteControls();
 }
 
 void TForm1::FillDeviceList() {
@@ -390,24 +337,7 @@ void TForm1::ShowVolume() {
   const int right = ScrollBar1->x() - 2;
   const int width = std::max(widest, Label2->width());
   Label2->setGeometry(std::min(Label2->x(), right - width), Label2->y(), width, Label2->height());
-  emit PlayerStateChanged();
-}
-
-void TForm1::RadioStatus(int code, intptr_t value, int senderError) {
-  tw::StatusUpdate update = tw::StatusUpdateFor(code, value);
-  if (update.title) Label3->setText(FromUtf8(*update.title));
-  if (update.state) Label4->setText(FromUtf8(*update.state));
-  if (update.bottom) Label5->setText(FromUtf8(*update.bottom));
-  if (code == tw::kStatusStationName) stationShown_ = Label4->text();
-  if (code == tw::kStatusConnecting || code == tw::kStatusNotPlaying) stationShown_.clear();
-  if (code == tw::kStatusNotPlaying) {
-    // The connect is over even while its worker still waits on the box below.
-    stopWhenConnected_ = false;
-    connectFailed_ = true;
-  }
-  emit PlayerStateChanged();
-  if (code == tw::kStatusTitle) AnnounceTitle();
-  if (update.showPlayError) ShowEngineError("Can't play the stream", senderError);
+  NotifyRemoteControls();
 }
 
 void TForm1::ShowEngineError(const QString& message, int errorCode) {
@@ -418,7 +348,7 @@ void TForm1::ShowEngineError(const QString& message, int errorCode) {
 void TForm1::Button4Click() {
   // A connecting, buffering or stalled stream is left alone.
   if (BASS_ChannelIsActive(tw::CurrentStream) == BASS_ACTIVE_PLAYING) StopPlayback();
-  tw::OpenStationEditor(this, folder_);
+  tw::OpenStationEditor(this, folder_, static_cast<float>(ScrollBar1->value()) / 100);
   LoadStations();
 }
 
@@ -430,141 +360,6 @@ void TForm1::Button3Click() {
                       "developers - https://github.com/tunewell/tunewell",
                       {},
                       tw::BoxIcon::None});
-}
-
-void TForm1::Button1Click() {
-  if (BASS_ChannelIsActive(tw::CurrentStream) == BASS_ACTIVE_PLAYING) {
-    StopPlayback();
-    return;
-  }
-  if (tw::ConnectInProgress) {
-    QApplication::beep();
-    return;
-  }
-  StartSelected();
-}
-
-void TForm1::StartSelected() {
-  const int row = ListBox1->currentRow();
-  if (row < 0 || static_cast<std::size_t>(row) >= text.size()) return;
-  stopWhenConnected_ = false;
-  connectFailed_ = false;
-  Button1->setText("&Stop");
-  Button1->setIcon(ImageList1[1]);
-  // A row without a URL only turns the button into Stop.
-  if (text[static_cast<std::size_t>(row)].empty()) return;
-  playingName_ = ListBox1->item(row)->text();
-  // A connect still under way is superseded: its worker frees what it made.
-  tw::StartConnectWorker(text[static_cast<std::size_t>(row)]);
-  emit PlayerStateChanged();
-}
-
-void TForm1::StopPlayback() {
-  BASS_StreamFree(tw::CurrentStream);
-  Label4->clear();
-  Label3->clear();
-  Label5->clear();
-  stationShown_.clear();
-  Button1->setText("&Play");
-  Button1->setIcon(ImageList1[0]);
-  emit PlayerStateChanged();
-}
-
-namespace {
-
-bool StreamRunning() {
-  const DWORD active = BASS_ChannelIsActive(tw::CurrentStream);
-  return active == BASS_ACTIVE_PLAYING || active == BASS_ACTIVE_STALLED;
-}
-
-}  // namespace
-
-bool TForm1::PlaybackActive() const {
-  if (tw::ConnectInProgress) return !stopWhenConnected_ && !connectFailed_;
-  return StreamRunning();
-}
-
-void TForm1::PlayCommand() {
-  if (tw::ConnectInProgress) {
-    // A Stop that waits for the connect is taken back; the connect goes on.
-    if (stopWhenConnected_) {
-      stopWhenConnected_ = false;
-      emit PlayerStateChanged();
-    }
-    return;
-  }
-  if (!StreamRunning()) Button1Click();
-}
-
-void TForm1::StopCommand() {
-  if (tw::ConnectInProgress) {
-    // The stream does not exist yet: the monitor stops it as soon as it does.
-    stopWhenConnected_ = true;
-    emit PlayerStateChanged();
-    return;
-  }
-  if (StreamRunning()) StopPlayback();
-}
-
-bool TForm1::StepStation(int delta) {
-  const int row = tw::StepRow(ListBox1->currentRow(), ListBox1->count(), delta);
-  if (row < 0) return false;
-  ListBox1->setCurrentRow(row);
-  if (!tw::ConnectInProgress && StreamRunning()) StopPlayback();
-  StartSelected();
-  return true;
-}
-
-QString TForm1::StationShown() const {
-  return stationShown_.isEmpty() ? playingName_ : stationShown_;
-}
-
-void TForm1::StartMonitor(int periodMs) {
-  MonitorTimer->start(periodMs);
-  // A connect is about to play: the render tick runs again (its phase kept when
-  // it still runs).
-  if (!destroyed_ && !TimerRender->isActive()) TimerRender->start();
-}
-
-void TForm1::StopMonitor() { MonitorTimer->stop(); }
-
-void TForm1::MonitorTick() {
-  const HSTREAM stream = tw::CurrentStream;
-  if (stopWhenConnected_) {
-    // A remote Stop waits for the connect to hand over its stream; the worker
-    // starts this timer once the stream exists and keeps it until then.
-    if (tw::ConnectInProgress) return;
-    stopWhenConnected_ = false;
-    MonitorTimer->stop();
-    StopPlayback();
-    return;
-  }
-  if (BASS_ChannelIsActive(stream) == BASS_ACTIVE_PLAYING) {
-    MonitorTimer->stop();
-    // Servers without an "icy-name" (HLS, plain HTTP) would leave "connecting..."
-    // or "buffering..." on screen while the stream plays: show the station's
-    // name from the list instead.
-    if (!tw::SendHeaderWalk()) {
-      Label4->setText(playingName_);
-      stationShown_ = playingName_;
-    }
-    tw::UpdateTitle();
-    emit PlayerStateChanged();
-    return;
-  }
-  if (tw::IsReconnecting(BASS_ChannelIsActive(stream),
-                         BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED))) {
-    // Shown once; the tick goes on until the audio is back.
-    if (Label4->text() != "reconnecting...") {
-      RadioStatus(tw::kStatusReconnecting, 0, BASS_ErrorGetCode());
-    }
-    return;
-  }
-  if (tw::IsShownBufferingReading(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFERING))) {
-    // Read again: the value shown is the newer one.
-    const QWORD left = BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFERING);
-    RadioStatus(tw::kStatusBuffering, tw::BufferingPercent(left), BASS_ErrorGetCode());
-  }
 }
 
 void TForm1::ComboBox1Change(int row) {
@@ -614,80 +409,4 @@ void TForm1::TimerRenderTimer() {
   if (Scope) Scope->Draw(PaintFrame, wave, 0, 50);
   // A newly connected stream takes the bar's volume within one tick.
   BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, static_cast<float>(ScrollBar1->value()) / 100);
-}
-
-void TForm1::AnnounceTitle() {
-  const std::string title = Label3->text().toStdString();
-  if (title == lied) return;
-  if (CheckBox3->isChecked()) return;
-  if (!timerum) return;
-  TrayIcon1->BalloonHint("Tunewell", title, tw::TBalloonType::btNone, 5000, false);
-  // Kept whole, so that a long title or one in any script counts as announced.
-  lied = title;
-  timerum = false;
-}
-
-void TForm1::Timer1Timer() {
-  timerum = true;
-  TrayIcon1->SetHint(lied);
-  if (desktopArea_) {
-    // Tray hosts ask for the tooltip themselves: send a new one at once.
-    TrayIcon1->SendChangedTip();
-    // A tray host that came or went without telling (StatusNotifierItem hosts).
-    desktopArea_->CheckHost();
-  }
-}
-
-void TForm1::TrayIcon1MouseUp(tw::TTrayIcon&, tw::TMouseButton, tw::TShiftState, int, int) {
-  TrayIcon1->SetHint(lied);
-  if (desktopArea_) TrayIcon1->SendChangedTip();
-}
-
-void TForm1::TrayIcon1Click(tw::TTrayIcon&, tw::TMouseButton, tw::TShiftState, int, int) {
-  RestoreWindow();
-}
-
-void TForm1::TrayIcon1DblClick(tw::TTrayIcon&, tw::TMouseButton, tw::TShiftState, int, int) {
-  RestoreWindow();
-}
-
-bool TForm1::TrayReady() const {
-  return TrayIcon1 && TrayIcon1->IconVisible() && (!desktopArea_ || desktopArea_->HostPresent());
-}
-
-void TForm1::HideToTray() {
-  if (!TrayReady()) return;
-  hidingToTray_ = true;
-  hide();
-  setWindowState(windowState() | Qt::WindowMinimized);
-  hidingToTray_ = false;
-}
-
-void TForm1::RestoreWindow() {
-  // Normal first: a minimised window would be shown as an icon.
-  setWindowState(windowState() & ~Qt::WindowMinimized);
-  show();
-  raise();
-  activateWindow();
-  // The station editor is modal: it comes to the front, not the window under it.
-  if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != this) {
-    if (modal->isVisible() && modal->isEnabled()) {
-      modal->raise();
-      modal->activateWindow();
-    }
-  }
-}
-
-void TForm1::changeEvent(QEvent* event) {
-  QWidget::changeEvent(event);
-  if (event->type() != QEvent::WindowStateChange || hidingToTray_) return;
-  if (!minimizeHandlerInstalled_ || !isMinimized() || !isVisible()) return;
-  // A minimise from the title bar, the keyboard or the window manager: the
-  // window goes into the tray. Hiding inside the state change itself confuses
-  // some window managers, so it waits for the next turn of the event loop.
-  QTimer::singleShot(0, this, [this] {
-    if (!isMinimized() || !TrayReady()) return;
-    TrayIcon1->MinimizeCommand();
-    HideToTray();
-  });
 }

@@ -1,5 +1,8 @@
 // The main window: station list, "Currently playing" panel, volume, output
 // device, options and buttons. Handlers stay short and call plain functions.
+// Unit1.cpp builds the window and runs start-up and shutdown; Unit1_controls.cpp
+// holds playback and what remote controls reach (PlayerControls); Unit1_tray.cpp
+// the tray icon, its balloons and minimising into the tray.
 #pragma once
 
 #include <QList>
@@ -10,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "app/player_controls.h"
+#include "app/radio_status.h"
 #include "app/settings.h"
 #include "tray/tray_icon.h"
 
@@ -37,7 +42,7 @@ struct TrayDesktopParts {
   int timer1PeriodMs = 0;
 };
 
-class TForm1 : public QWidget {
+class TForm1 : public QWidget, public tw::PlayerControls, public tw::RadioStatusTarget {
   Q_OBJECT
 
  public:
@@ -53,7 +58,7 @@ class TForm1 : public QWidget {
   void FormDestroy();
 
   // The status handler that other threads reach through tw::SendRadioStatus.
-  void RadioStatus(int code, intptr_t value, int senderError);
+  void RadioStatus(int code, intptr_t value, int senderError) override;
   // A box with message, "\r\n(error code: N)".
   void ShowEngineError(const QString& message, int errorCode);
 
@@ -67,8 +72,8 @@ class TForm1 : public QWidget {
   void ScrollBar1Scroll(int position);
   void TimerRenderTimer();
   // MonitorTimer, UI thread only (other threads go through tw::StartMonitorTimer).
-  void StartMonitor(int periodMs);
-  void StopMonitor();
+  void StartMonitor(int periodMs) override;
+  void StopMonitor() override;
   void MonitorTick();
 
   // Tray: song balloons, the tooltip, minimise to the tray and back.
@@ -81,29 +86,27 @@ class TForm1 : public QWidget {
                          int x, int y);
   void TrayIcon1MouseUp(tw::TTrayIcon& sender, tw::TMouseButton button, tw::TShiftState shift,
                         int x, int y);
-  // Shows the window, normal state, in front (the station editor in front of it
-  // when it is open).
-  void RestoreWindow();
   // Whether the tray can take the window: the icon is in a tray host.
   bool TrayReady() const;
   // Start-up hid the window into the tray ("S&tart in system tray").
   bool startsHidden() const { return startsHidden_; }
 
-  // Remote control (media keys, the desktop's sound menu): the buttons' steps.
-  // A stream plays or buffers, or a connect is under way (and not asked to stop).
-  bool PlaybackActive() const;
-  // Play as the Play button does when nothing plays.
-  void PlayCommand();
-  // Stop as the Stop button does; a connect under way stops once it has a stream.
-  void StopCommand();
-  // Selects the station `delta` rows away and plays it; false at the list's end.
-  bool StepStation(int delta);
-  // The station name as shown while playing; the list's name while connecting.
-  QString StationShown() const;
-
-  // True when start-up asked the program to quit once its message loop runs.
-  bool quitRequested() const { return quitRequested_; }
-  const std::filesystem::path& programFolder() const { return folder_; }
+  // Remote controls (tw::PlayerControls): the buttons' steps and what they show.
+  void PlayCommand() override;
+  void StopCommand() override;
+  bool StepStation(int delta) override;
+  void RestoreWindow() override;
+  void Quit() override;
+  void SetVolume(int percent) override;
+  bool PlaybackActive() const override;
+  QString StationShown() const override;
+  QString SongTitle() const override;
+  int Volume() const override;
+  int StationCount() const override;
+  int CurrentStation() const override;
+  bool ConnectPending() const override;
+  bool DialogOpen() const override;
+  tw::PlayerSignals& Signals() override { return playerSignals_; }
 
   // Controls, named as in the window's layout.
   QLabel* Label1;
@@ -141,11 +144,6 @@ class TForm1 : public QWidget {
   // VOLUME as read at start-up, low 8 bits.
   uint8_t startupVolume = 48;
 
- signals:
-  // Something a remote control shows may have changed: playback, the song or
-  // station shown, the volume, the list or its selection.
-  void PlayerStateChanged();
-
  protected:
   void changeEvent(QEvent* event) override;
 
@@ -161,12 +159,15 @@ class TForm1 : public QWidget {
   void CreateControls();
   void SetTabOrder();
   void DescribeForScreenReaders();
+  QObject* StatusContext() override { return this; }
+  // Tells remote controls to read again.
+  void NotifyRemoteControls() { emit playerSignals_.StateChanged(); }
 
   std::filesystem::path folder_;
   tw::StoredSettings settings_;
   bool started_ = false;
   bool destroyed_ = false;
-  bool quitRequested_ = false;
+  tw::PlayerSignals playerSignals_;
   QString playingName_;             // the list's name of the station last started
   QString stationShown_;            // the middle line once it names the station, else empty
   bool stopWhenConnected_ = false;  // a remote Stop came while connecting
@@ -175,7 +176,7 @@ class TForm1 : public QWidget {
   bool minimizeHandlerInstalled_ = false;
   bool hidingToTray_ = false;
   // Owned here when the window makes its own desktop parts.
-  std::unique_ptr<TrayWindowOf> trayWindow_;
+  std::unique_ptr<tw::TrayWindow> trayWindow_;
   std::unique_ptr<tw::NotificationArea> ownArea_;
   std::unique_ptr<tw::TrayClock> ownClock_;
   tw::DesktopNotificationArea* desktopArea_ = nullptr;

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -11,15 +10,11 @@
 #include <QDBusVariant>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QLabel>
-#include <QListWidget>
-#include <QScrollBar>
 #include <QThread>
 #include <QUrl>
 #include <optional>
 
-#include "app/Unit1.h"
-#include "app/playback.h"
+#include "app/player_controls.h"
 #include "platform/program_folder.h"
 
 namespace tw {
@@ -100,12 +95,62 @@ const char* kIntrospection = R"(  <interface name="org.mpris.MediaPlayer2">
   </interface>
 )";
 
-const QStringList kRootMethods = {"Raise", "Quit"};
-const QStringList kPlayerMethods = {"Next", "Previous",    "Pause", "PlayPause", "Stop",
-                                    "Play", "SetPosition", "Seek",  "OpenUri"};
+// An MPRIS method: what it takes and what it does.
+struct Method {
+  const QString& interface;
+  const char* member;
+  const char* signature;  // its arguments
+  // Refused with Busy while a dialog waits for the user, as the window's buttons
+  // are out of reach then.
+  bool busyWhileDialogOpen;
+  // Null: accepted, with nothing to do.
+  void (*run)(PlayerControls& player);
+  // Set: refused with this error and text, whatever the player's state.
+  const char* refusal = nullptr;
+  const char* refusalText = nullptr;
+};
+
+// Searched in order: a call without an interface takes the first method of its
+// name, the root interface's before the player's.
+const Method kMethods[] = {
+    {kRoot, "Raise", "", false, [](PlayerControls& p) { p.RestoreWindow(); }},
+    {kRoot, "Quit", "", true, [](PlayerControls& p) { p.Quit(); }},
+    {kPlayer, "Next", "", true, [](PlayerControls& p) { p.StepStation(+1); }},
+    {kPlayer, "Previous", "", true, [](PlayerControls& p) { p.StepStation(-1); }},
+    {kPlayer, "Pause", "", true, [](PlayerControls& p) { p.StopCommand(); }},
+    {kPlayer, "PlayPause", "", true,
+     [](PlayerControls& p) {
+       if (p.PlaybackActive()) {
+         p.StopCommand();
+       } else {
+         p.PlayCommand();
+       }
+     }},
+    {kPlayer, "Stop", "", true, [](PlayerControls& p) { p.StopCommand(); }},
+    {kPlayer, "Play", "", true, [](PlayerControls& p) { p.PlayCommand(); }},
+    // CanSeek is false: nothing to do, as MPRIS says.
+    {kPlayer, "SetPosition", "ox", false, nullptr},
+    {kPlayer, "Seek", "x", false, nullptr},
+    {kPlayer, "OpenUri", "s", false, nullptr, "org.freedesktop.DBus.Error.NotSupported",
+     "Tunewell plays the stations of its list"},
+};
+
+const Method* FindMethod(const QString& interface, const QString& member) {
+  for (const Method& method : kMethods) {
+    if ((interface.isEmpty() || interface == method.interface) && member == method.member) {
+      return &method;
+    }
+  }
+  return nullptr;
+}
 
 QDBusMessage Error(const QDBusMessage& call, const char* name, const QString& text) {
   return call.createErrorReply(QString::fromLatin1(name), text);
+}
+
+QDBusMessage WrongArguments(const QDBusMessage& call) {
+  return Error(call, "org.freedesktop.DBus.Error.InvalidArgs",
+               QString("Wrong arguments (%1) for %2").arg(call.signature(), call.member()));
 }
 
 // The program icon for clients that show a picture with the song: the installed
@@ -121,12 +166,12 @@ QString FindArtUrl() {
 
 }  // namespace
 
-Mpris::Mpris(TForm1& form, QObject* parent)
-    : QDBusVirtualObject(parent), form_(form), artUrl_(FindArtUrl()) {
+Mpris::Mpris(PlayerControls& player, QObject* parent)
+    : QDBusVirtualObject(parent), player_(player), artUrl_(FindArtUrl()) {
   coalesce_.setSingleShot(true);
   coalesce_.setInterval(kCoalesceMs);
   connect(&coalesce_, &QTimer::timeout, this, [this] { SendChanges(); });
-  connect(&form_, &TForm1::PlayerStateChanged, this, [this] {
+  connect(&player_.Signals(), &PlayerSignals::StateChanged, this, [this] {
     if (registered_ && !coalesce_.isActive()) coalesce_.start();
   });
 }
@@ -183,140 +228,73 @@ bool Mpris::handleMessage(const QDBusMessage& message, const QDBusConnection& co
 }
 
 void Mpris::Handle(const QDBusMessage& call, const QDBusConnection& connection) {
-  const QString interface = call.interface();
+  const QDBusMessage answer =
+      call.interface() == kProperties ? PropertiesAnswer(call) : MethodAnswer(call);
+  if (call.isReplyRequired()) connection.send(answer);
+}
+
+QDBusMessage Mpris::PropertiesAnswer(const QDBusMessage& call) {
   const QString member = call.member();
   const QString signature = call.signature();
-  auto reply = [&](const QDBusMessage& answer) {
-    if (!call.isReplyRequired()) return;
-    connection.send(answer);
-  };
-  auto wrongArguments = [&] {
-    reply(Error(call, "org.freedesktop.DBus.Error.InvalidArgs",
-                QString("Wrong arguments (%1) for %2").arg(signature, member)));
-  };
-
-  if (interface == kProperties) {
-    const QList<QVariant> args = call.arguments();
-    if (member == "Get" && signature == "ss") {
-      const QVariant value = Property(args[0].toString(), args[1].toString());
-      if (!value.isValid()) {
-        reply(Error(call, "org.freedesktop.DBus.Error.UnknownProperty",
-                    QString("No property %1.%2").arg(args[0].toString(), args[1].toString())));
-        return;
-      }
-      reply(call.createReply(QVariant::fromValue(QDBusVariant(value))));
-    } else if (member == "GetAll" && signature == "s") {
-      const QString which = args[0].toString();
-      if (which != kRoot && which != kPlayer && !which.isEmpty()) {
-        reply(Error(call, "org.freedesktop.DBus.Error.UnknownInterface",
-                    QString("No interface %1").arg(which)));
-        return;
-      }
-      reply(call.createReply(which.isEmpty() ? QVariantMap() : AllProperties(which)));
-    } else if (member == "Set" && signature == "ssv") {
-      const QString which = args[0].toString();
-      const QString name = args[1].toString();
-      if (which != kPlayer || name != "Volume") {
-        const bool known = Property(which, name).isValid();
-        reply(Error(call,
-                    known ? "org.freedesktop.DBus.Error.PropertyReadOnly"
-                          : "org.freedesktop.DBus.Error.UnknownProperty",
-                    QString("%1.%2 cannot be set").arg(which, name)));
-        return;
-      }
-      const QVariant value = args[2].value<QDBusVariant>().variant();
-      if (value.metaType().id() != QMetaType::Double) {
-        reply(Error(call, "org.freedesktop.DBus.Error.InvalidArgs", "Volume is a double"));
-        return;
-      }
-      const std::optional<int> bar = VolumeBarPosition(value.toDouble());
-      if (!bar) {
-        reply(Error(call, "org.freedesktop.DBus.Error.InvalidArgs", "Volume is not a number"));
-        return;
-      }
-      // Moves the bar, which sets the stream's volume and the label as a drag does.
-      form_.ScrollBar1->setValue(*bar);
-      reply(call.createReply());
-    } else {
-      wrongArguments();
+  const QList<QVariant> args = call.arguments();
+  if (member == "Get" && signature == "ss") {
+    const QVariant value = Property(args[0].toString(), args[1].toString());
+    if (!value.isValid()) {
+      return Error(call, "org.freedesktop.DBus.Error.UnknownProperty",
+                   QString("No property %1.%2").arg(args[0].toString(), args[1].toString()));
     }
-    return;
+    return call.createReply(QVariant::fromValue(QDBusVariant(value)));
   }
-
-  const bool root = interface == kRoot || (interface.isEmpty() && kRootMethods.contains(member));
-  const bool player =
-      interface == kPlayer || (interface.isEmpty() && kPlayerMethods.contains(member));
-  if (!root && !player) {
-    reply(Error(call, "org.freedesktop.DBus.Error.UnknownMethod",
-                QString("No method %1.%2").arg(interface, member)));
-    return;
-  }
-  const QStringList& known = root ? kRootMethods : kPlayerMethods;
-  if (!known.contains(member)) {
-    reply(Error(call, "org.freedesktop.DBus.Error.UnknownMethod",
-                QString("No method %1.%2").arg(root ? kRoot : kPlayer, member)));
-    return;
-  }
-  const QString expected = member == "Seek"          ? "x"
-                           : member == "SetPosition" ? "ox"
-                           : member == "OpenUri"     ? "s"
-                                                     : "";
-  if (signature != expected) {
-    wrongArguments();
-    return;
-  }
-  if (member == "Raise") {
-    form_.RestoreWindow();
-    reply(call.createReply());
-    return;
-  }
-  if (member == "Seek" || member == "SetPosition") {
-    reply(call.createReply());  // CanSeek is false: nothing to do, as MPRIS says
-    return;
-  }
-  if (member == "OpenUri") {
-    reply(Error(call, "org.freedesktop.DBus.Error.NotSupported",
-                "Tunewell plays the stations of its list"));
-    return;
-  }
-  // A box or the station editor waits for the user: the window's buttons are
-  // out of reach now, and so are their remote twins.
-  if (QApplication::activeModalWidget()) {
-    reply(Error(call, "org.mpris.MediaPlayer2.tunewell.Error.Busy",
-                "A Tunewell dialog is waiting for an answer"));
-    return;
-  }
-  if (member == "Quit") {
-    reply(call.createReply());
-    // As "&Close" does; later, so the reply leaves before the window goes.
-    QMetaObject::invokeMethod(
-        &form_, [this] { form_.close(); }, Qt::QueuedConnection);
-    return;
-  }
-  if (member == "Play") {
-    form_.PlayCommand();
-  } else if (member == "Stop" || member == "Pause") {
-    form_.StopCommand();
-  } else if (member == "PlayPause") {
-    if (form_.PlaybackActive()) {
-      form_.StopCommand();
-    } else {
-      form_.PlayCommand();
+  if (member == "GetAll" && signature == "s") {
+    const QString which = args[0].toString();
+    if (which != kRoot && which != kPlayer && !which.isEmpty()) {
+      return Error(call, "org.freedesktop.DBus.Error.UnknownInterface",
+                   QString("No interface %1").arg(which));
     }
-  } else if (member == "Next") {
-    form_.StepStation(+1);
-  } else if (member == "Previous") {
-    form_.StepStation(-1);
+    return call.createReply(which.isEmpty() ? QVariantMap() : AllProperties(which));
   }
-  reply(call.createReply());
+  if (member != "Set" || signature != "ssv") return WrongArguments(call);
+  const QString which = args[0].toString();
+  const QString name = args[1].toString();
+  if (which != kPlayer || name != "Volume") {
+    const bool known = Property(which, name).isValid();
+    return Error(call,
+                 known ? "org.freedesktop.DBus.Error.PropertyReadOnly"
+                       : "org.freedesktop.DBus.Error.UnknownProperty",
+                 QString("%1.%2 cannot be set").arg(which, name));
+  }
+  const QVariant value = args[2].value<QDBusVariant>().variant();
+  if (value.metaType().id() != QMetaType::Double) {
+    return Error(call, "org.freedesktop.DBus.Error.InvalidArgs", "Volume is a double");
+  }
+  const std::optional<int> bar = VolumeBarPosition(value.toDouble());
+  if (!bar) return Error(call, "org.freedesktop.DBus.Error.InvalidArgs", "Volume is not a number");
+  player_.SetVolume(*bar);
+  return call.createReply();
+}
+
+QDBusMessage Mpris::MethodAnswer(const QDBusMessage& call) {
+  const Method* method = FindMethod(call.interface(), call.member());
+  if (!method) {
+    return Error(call, "org.freedesktop.DBus.Error.UnknownMethod",
+                 QString("No method %1.%2").arg(call.interface(), call.member()));
+  }
+  if (call.signature() != QLatin1String(method->signature)) return WrongArguments(call);
+  if (method->refusal) return Error(call, method->refusal, method->refusalText);
+  if (method->busyWhileDialogOpen && player_.DialogOpen()) {
+    return Error(call, "org.mpris.MediaPlayer2.tunewell.Error.Busy",
+                 "A Tunewell dialog is waiting for an answer");
+  }
+  if (method->run) method->run(player_);
+  return call.createReply();
 }
 
 MprisState Mpris::Current() {
   MprisState state;
-  state.playing = form_.PlaybackActive();
+  state.playing = player_.PlaybackActive();
   if (state.playing) {
-    state.title = form_.Label3->text().toStdString();
-    state.artist = form_.StationShown().toStdString();
+    state.title = player_.SongTitle().toStdString();
+    state.artist = player_.StationShown().toStdString();
   }
   if (state.title != trackTitle_ || state.artist != trackArtist_) {
     trackTitle_ = state.title;
@@ -324,9 +302,9 @@ MprisState Mpris::Current() {
     ++track_;
   }
   state.track = track_;
-  state.volume = form_.ScrollBar1->value();
-  const int rows = form_.ListBox1->count();
-  const int row = form_.ListBox1->currentRow();
+  state.volume = player_.Volume();
+  const int rows = player_.StationCount();
+  const int row = player_.CurrentStation();
   state.canGoNext = StepRow(row, rows, +1) >= 0;
   state.canGoPrevious = StepRow(row, rows, -1) >= 0;
   state.canPlay = rows > 0;
@@ -403,7 +381,7 @@ void Mpris::SendChanges() {
     // Queued, never waited for; a bus that went away just drops it.
     QDBusConnection::sessionBus().send(signal);
   }
-  if (tw::ConnectInProgress) coalesce_.start(kConnectingRecheckMs);
+  if (player_.ConnectPending()) coalesce_.start(kConnectingRecheckMs);
 }
 
 namespace {

@@ -1,7 +1,7 @@
 // The player on the session bus as an MPRIS 2.2 media player, so that media
 // keys, the desktop's sound menu, KDE Connect and playerctl control it. Every
-// call runs on the UI thread through the window's own handlers; nothing here
-// waits on the bus or on a worker.
+// call runs on the UI thread through tw::PlayerControls; nothing here waits on
+// the bus or on a worker.
 #pragma once
 
 #include <QDBusVirtualObject>
@@ -12,9 +12,10 @@
 
 class QDBusMessage;
 class QDBusConnection;
-class TForm1;
 
 namespace tw {
+
+class PlayerControls;
 
 inline constexpr const char* kMprisBusName = "org.mpris.MediaPlayer2.tunewell";
 inline constexpr const char* kMprisPath = "/org/mpris/MediaPlayer2";
@@ -24,7 +25,7 @@ class Mpris : public QDBusVirtualObject {
   Q_OBJECT
 
  public:
-  explicit Mpris(TForm1& form, QObject* parent = nullptr);
+  explicit Mpris(PlayerControls& player, QObject* parent = nullptr);
   ~Mpris() override;
 
   // Puts the player on the session bus when there is one. The bus name is asked
@@ -37,6 +38,10 @@ class Mpris : public QDBusVirtualObject {
 
  private:
   void Handle(const QDBusMessage& message, const QDBusConnection& connection);
+  // The answers to org.freedesktop.DBus.Properties calls and to the MPRIS
+  // methods; sent only when the caller wants one.
+  QDBusMessage PropertiesAnswer(const QDBusMessage& call);
+  QDBusMessage MethodAnswer(const QDBusMessage& call);
   void RequestName(const QString& name, bool lastTry);
   MprisState Current();
   void SendChanges();
@@ -44,7 +49,7 @@ class Mpris : public QDBusVirtualObject {
   QVariantMap AllProperties(const QString& interface);
   QVariantMap Metadata(const MprisState& state) const;
 
-  TForm1& form_;
+  PlayerControls& player_;
   bool registered_ = false;
   QString artUrl_;
   // Changes are gathered and sent at most a few times a second, one

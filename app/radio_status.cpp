@@ -1,59 +1,56 @@
 #include "app/radio_status.h"
 
 #include <QMetaObject>
+#include <QObject>
 #include <QThread>
 #include <atomic>
 
-#include "app/Unit1.h"
 #include "engine/engine.h"
 
 namespace tw {
 
 namespace {
-std::atomic<TForm1*> g_target{nullptr};
-}
 
-void SetRadioStatusTarget(TForm1* form) { g_target.store(form); }
-
-void SendRadioStatus(int code, intptr_t value) {
-  TForm1* form = g_target.load();
-  if (!form) return;
-  const int senderError = BASS_ErrorGetCode();
-  if (QThread::currentThread() == form->thread()) {
-    form->RadioStatus(code, value, senderError);
-    return;
-  }
-  QMetaObject::invokeMethod(
-      form, [form, code, value, senderError] { form->RadioStatus(code, value, senderError); },
-      Qt::BlockingQueuedConnection);
-}
-
-}  // namespace tw
-
-namespace tw {
-
-namespace {
+std::atomic<RadioStatusTarget*> g_target{nullptr};
 
 template <typename Fn>
 void OnUiThread(Fn fn) {
-  TForm1* form = g_target.load();
-  if (!form) return;
-  if (QThread::currentThread() == form->thread()) {
-    fn(form);
+  RadioStatusTarget* target = g_target.load();
+  if (!target) return;
+  QObject* context = target->StatusContext();
+  if (QThread::currentThread() == context->thread()) {
+    fn(target);
   } else {
     QMetaObject::invokeMethod(
-        form, [form, fn] { fn(form); }, Qt::QueuedConnection);
+        context, [target, fn] { fn(target); }, Qt::QueuedConnection);
   }
 }
 
 }  // namespace
 
+void SetRadioStatusTarget(RadioStatusTarget* target) { g_target.store(target); }
+
+void SendRadioStatus(int code, intptr_t value) {
+  RadioStatusTarget* target = g_target.load();
+  if (!target) return;
+  const int senderError = BASS_ErrorGetCode();
+  QObject* context = target->StatusContext();
+  if (QThread::currentThread() == context->thread()) {
+    target->RadioStatus(code, value, senderError);
+    return;
+  }
+  QMetaObject::invokeMethod(
+      context,
+      [target, code, value, senderError] { target->RadioStatus(code, value, senderError); },
+      Qt::BlockingQueuedConnection);
+}
+
 void StartMonitorTimer(int periodMs) {
-  OnUiThread([periodMs](TForm1* form) { form->StartMonitor(periodMs); });
+  OnUiThread([periodMs](RadioStatusTarget* target) { target->StartMonitor(periodMs); });
 }
 
 void StopMonitorTimer() {
-  OnUiThread([](TForm1* form) { form->StopMonitor(); });
+  OnUiThread([](RadioStatusTarget* target) { target->StopMonitor(); });
 }
 
 }  // namespace tw

@@ -5,21 +5,36 @@
 
 #include <cstdint>
 
-class TForm1;
+class QObject;
 
 namespace tw {
 
-// The window that receives status sends; set once at start-up before any worker
-// or engine callback exists, cleared when the window goes.
-void SetRadioStatusTarget(TForm1* form);
+// What receives status sends and monitor timer calls (the main window). Its
+// calls run on the thread of StatusContext().
+class RadioStatusTarget {
+ public:
+  virtual ~RadioStatusTarget() = default;
+  // Shows a status: code and value (a number or a pointer to NUL-terminated
+  // 8-bit text), with the sender's engine error code.
+  virtual void RadioStatus(int code, intptr_t value, int senderError) = 0;
+  // The MonitorTimer; UI thread only.
+  virtual void StartMonitor(int periodMs) = 0;
+  virtual void StopMonitor() = 0;
+  // The object whose thread runs the calls above.
+  virtual QObject* StatusContext() = 0;
+};
 
-// Runs the window's status handler with code and value (a number or a pointer to
-// NUL-terminated 8-bit text), directly on the UI thread, else by a blocking
-// queued call. Carries the sender's engine error code along, since engine error
-// codes are per thread. Does nothing when no window is set.
+// The target of status sends; set once at start-up before any worker or engine
+// callback exists, cleared when the window goes.
+void SetRadioStatusTarget(RadioStatusTarget* target);
+
+// Runs the target's status handler with code and value, directly on the UI
+// thread, else by a blocking queued call. Carries the sender's engine error code
+// along, since engine error codes are per thread. Does nothing when no target
+// is set.
 void SendRadioStatus(int code, intptr_t value);
 
-// The window's MonitorTimer, from any thread: directly on the UI thread, else
+// The target's MonitorTimer, from any thread: directly on the UI thread, else
 // posted to it, which keeps the order with this thread's status sends.
 void StartMonitorTimer(int periodMs);
 void StopMonitorTimer();

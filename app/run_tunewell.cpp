@@ -13,6 +13,7 @@
 #include "app/Unit1.h"
 #include "app/mpris.h"
 #include "app/network_watch.h"
+#include "app/player_controls.h"
 #include "platform/files_folder.h"
 #include "platform/program_folder.h"
 
@@ -96,17 +97,19 @@ int RunTunewell(int argc, char** argv, const RunHooks& hooks) {
   TForm1 form(FilesFolder(ProgramFolder()),
               TrayDesktopParts{nullptr, nullptr, hooks.timer1PeriodMs});
   form.FormCreate();
-  Mpris mpris(form);
+  // Remote controls reach the player through PlayerControls only.
+  PlayerControls& controls = form;
+  Mpris mpris(controls);
   mpris.Register();
   // The network's return and the computer's wake-up make a station that waits
   // to reconnect try at once.
   NetworkWatch network;
-  QObject::connect(&form, &TForm1::PlayerStateChanged, &network,
-                   [&] { network.SetPlaying(form.PlaybackActive()); });
+  QObject::connect(&controls.Signals(), &PlayerSignals::StateChanged, &network,
+                   [&] { network.SetPlaying(controls.PlaybackActive()); });
   // "S&tart in system tray" leaves only the icon.
   if (!form.startsHidden()) form.show();
   terminate.window = &form;
-  if (terminate.requested) QTimer::singleShot(0, &form, [&form] { form.close(); });
+  if (terminate.requested) controls.Quit();
   if (hooks.onRunning) QTimer::singleShot(0, &form, hooks.onRunning);
   app.exec();
   return 0;

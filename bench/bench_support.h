@@ -1,6 +1,6 @@
-// Shared by the engine benchmarks: the loopback radio server in a process of its
-// own (so its sending does not count as the engine's CPU time or memory), the
-// ffmpeg command-line tool as a child process, and /proc readings.
+// Shared by the benchmarks: the loopback radio server in a process of its own
+// (so its sending does not count as the engine's CPU time or memory), the ffmpeg
+// command-line tool as a child process, CPU time, medians and /proc readings.
 #pragma once
 
 #include <fcntl.h>
@@ -9,6 +9,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,7 +22,6 @@
 #include <utility>
 #include <vector>
 
-#include "engine/engine.h"
 #include "tests/support/radio_server.h"
 
 extern char** environ;
@@ -39,7 +39,16 @@ inline double Median(std::vector<double> values) {
   return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
-// A field of /proc/<pid>/status in kB ("VmRSS", "RssAnon", ...); -1 when absent.
+// CPU seconds pid has used so far, all its threads together; 0 is this process.
+// The scheduler's own count, exact to the nanosecond: utime and stime come in
+// 10 ms ticks, too coarse for a few tenths of a second. 0 when pid is gone.
+inline double CpuSeconds(pid_t pid = 0) {
+  clockid_t clock{};
+  timespec t{};
+  if (clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &t) != 0) return 0;
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
 // One line: the median of a series of times and its spread.
 inline void PrintSpread(const char* label, const std::vector<double>& values) {
   if (values.empty()) {
@@ -51,6 +60,7 @@ inline void PrintSpread(const char* label, const std::vector<double>& values) {
               *std::max_element(values.begin(), values.end()));
 }
 
+// A field of /proc/<pid>/status in kB ("VmRSS", "RssAnon", ...); -1 when absent.
 inline long StatusKb(const std::string& pid, const std::string& field) {
   std::ifstream in("/proc/" + pid + "/status");
   std::string line;
@@ -60,14 +70,6 @@ inline long StatusKb(const std::string& pid, const std::string& field) {
     }
   }
   return -1;
-}
-
-// The last device: "No sound", paced in real time by the engine itself.
-inline int NoSoundDevice() {
-  BASS_DEVICEINFO info;
-  int count = 0;
-  while (BASS_GetDeviceInfo(static_cast<DWORD>(count), &info)) ++count;
-  return count - 1;
 }
 
 // A RadioServer in a forked child. Build the routes before anything starts a

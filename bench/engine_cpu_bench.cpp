@@ -6,7 +6,6 @@
 // (-f null), its CPU time per second of audio with its start-up taken out.
 // Target: under 0.5 % of one core for the MP3 station.
 #include <dirent.h>
-#include <sys/resource.h>
 #include <time.h>
 
 #include <cstdio>
@@ -18,12 +17,16 @@
 
 #include "bench/bench_support.h"
 #include "engine/engine.h"
+#include "tests/support/no_sound_device.h"
+#include "tests/support/seconds_since.h"
 #include "tests/support/test_audio.h"
 
 namespace {
 
 using tw::bench::Clock;
+using tw::bench::CpuSeconds;
 using tw::test::AudioFormat;
+using tw::test::SecondsSince;
 using Route = tw::test::RadioServer::Route;
 
 constexpr int kRate = 44100;
@@ -33,15 +36,6 @@ constexpr auto kIdleWindow = std::chrono::seconds(4);
 constexpr double kLongSeconds = 30;  // the played body; loops if the window is longer
 constexpr double kShortSeconds = 2;  // for ffmpeg's start-up cost
 constexpr int kReferenceRuns = 3;
-
-double ProcessCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  auto seconds = [](const timeval& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-  };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // Per-thread CPU clocks, by thread id: Linux lets a process read the clock of
 // any of its threads from the id alone (what pthread_getcpuclockid builds).
@@ -140,7 +134,7 @@ int main() {
   // Before any thread starts: the server process is forked from this one.
   tw::bench::ForkedServer server(std::move(routes));
 
-  if (!BASS_Init(tw::bench::NoSoundDevice(), kRate, 0, nullptr, nullptr)) {
+  if (!BASS_Init(tw::test::NoSoundDevice(), kRate, 0, nullptr, nullptr)) {
     std::printf("BASS_Init failed: %d\n", BASS_ErrorGetCode());
     return 1;
   }
@@ -148,7 +142,7 @@ int main() {
   std::printf(
       "CPU time of playback on \"No sound\" at %d Hz, %.0f s of real-time playback per\n"
       "stream after %.0f s of warm-up; the server in its own process. Ours: the whole\n"
-      "process (getrusage RUSAGE_SELF). Reference: the ffmpeg tool decoding the same bytes\n"
+      "process (its CPU clock). Reference: the ffmpeg tool decoding the same bytes\n"
       "from the same server as fast as it can (-ac 2 -ar %d -f null -), CPU seconds of a\n"
       "%.0f s body minus those of a %.0f s one (its start-up), per second of audio; best of "
       "%d.\n\n",
@@ -158,12 +152,12 @@ int main() {
 
   // The output mixes silence while nothing plays: the engine's own floor.
   {
-    const double cpu = ProcessCpuSeconds();
+    const double cpu = CpuSeconds();
     const Clock::time_point start = Clock::now();
     std::this_thread::sleep_for(kIdleWindow);
-    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    const double wall = SecondsSince(start);
     std::printf("engine idle (output running, no stream): %.3f %% of one core\n\n",
-                (ProcessCpuSeconds() - cpu) / wall * 100);
+                (CpuSeconds() - cpu) / wall * 100);
   }
 
   int exitCode = 0;
@@ -178,11 +172,11 @@ int main() {
     }
     std::this_thread::sleep_for(kWarmUp);
     const std::map<int, double> threadsAtStart = ThreadCpuSeconds();
-    const double cpu = ProcessCpuSeconds();
+    const double cpu = CpuSeconds();
     const Clock::time_point start = Clock::now();
     std::this_thread::sleep_for(kWindow);
-    const double used = ProcessCpuSeconds() - cpu;
-    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    const double used = CpuSeconds() - cpu;
+    const double wall = SecondsSince(start);
     const std::map<int, double> threadsAtEnd = ThreadCpuSeconds();
     const bool playing = BASS_ChannelIsActive(stream) == BASS_ACTIVE_PLAYING;
     BASS_StreamFree(stream);

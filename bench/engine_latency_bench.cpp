@@ -19,6 +19,7 @@
 #include "bench/bench_support.h"
 #include "engine/engine.h"
 #include "engine/internal.h"
+#include "tests/support/no_sound_device.h"
 #include "tests/support/radio_server.h"
 #include "tests/support/test_audio.h"
 
@@ -147,7 +148,7 @@ int main() {
   route.burstBytes = kBurstBytes;
   server.Serve("/burst", route);
 
-  if (!BASS_Init(tw::bench::NoSoundDevice(), kRate, 0, nullptr, nullptr)) {
+  if (!BASS_Init(tw::test::NoSoundDevice(), kRate, 0, nullptr, nullptr)) {
     std::printf("BASS_Init failed: %d\n", BASS_ErrorGetCode());
     return 1;
   }

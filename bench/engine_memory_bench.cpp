@@ -15,6 +15,7 @@
 
 #include "bench/bench_support.h"
 #include "engine/engine.h"
+#include "tests/support/no_sound_device.h"
 #include "tests/support/test_audio.h"
 
 namespace {
@@ -58,7 +59,7 @@ int main() {
   const std::string url = server.Url("/mp3");
 
   const Rss start = Read("self");
-  if (!BASS_Init(tw::bench::NoSoundDevice(), kRate, 0, nullptr, nullptr)) {
+  if (!BASS_Init(tw::test::NoSoundDevice(), kRate, 0, nullptr, nullptr)) {
     std::printf("BASS_Init failed: %d\n", BASS_ErrorGetCode());
     return 1;
   }

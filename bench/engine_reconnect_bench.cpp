@@ -26,6 +26,7 @@
 #include "engine/engine.h"
 #include "engine/internal.h"
 #include "tests/support/hls_fmp4.h"
+#include "tests/support/no_sound_device.h"
 #include "tests/support/port_outage.h"
 #include "tests/support/radio_server.h"
 #include "tests/support/test_audio.h"
@@ -169,7 +170,7 @@ bool Fmp4FfmpegTrial(const tw::test::RadioServer& server, std::vector<double>& o
 int main() {
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   tw::test::RadioServer server;
-  if (!BASS_Init(tw::bench::NoSoundDevice(), kRate, 0, nullptr, nullptr)) {
+  if (!BASS_Init(tw::test::NoSoundDevice(), kRate, 0, nullptr, nullptr)) {
     std::printf("BASS_Init failed: %d\n", BASS_ErrorGetCode());
     return 1;
   }

@@ -5,13 +5,11 @@
 // 50 MB of other lines. Reference: reading the same bytes and writing them back
 // atomically, the least a load and a save can cost.
 // Targets: the 999 stations load and save in under 0.3 s each; 50 MB in under 2 s.
-#include <time.h>
-
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "platform/atomic_file.h"
 #include "platform/ini_file.h"
 #include "stations/station_list.h"
@@ -20,18 +18,10 @@
 
 namespace {
 
+using tw::bench::CpuSeconds;
+using tw::bench::Median;
+
 constexpr int kRuns = 3;
-
-double CpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 struct Shape {
   const char* what;

@@ -34,6 +34,8 @@
 
 #include "bench/bench_support.h"
 #include "engine/engine.h"
+#include "tests/support/no_sound_device.h"
+#include "tests/support/seconds_since.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_audio.h"
 
@@ -42,6 +44,7 @@ namespace {
 namespace fs = std::filesystem;
 using tw::bench::Child;
 using tw::bench::Clock;
+using tw::bench::CpuSeconds;
 using tw::bench::Median;
 using Route = tw::test::RadioServer::Route;
 
@@ -49,23 +52,6 @@ constexpr auto kSettle = std::chrono::seconds(3);
 constexpr auto kWindow = std::chrono::seconds(20);
 constexpr double kShortSeconds = 2;  // the stream that ends before the idle window
 constexpr int kBytesPerSecond = 16000;
-
-// CPU seconds of every thread of pid so far: the scheduler's own count of time
-// on a CPU (/proc/pid/task/*/schedstat), exact to the nanosecond. utime and
-// stime come in 10 ms ticks, too coarse for a few tenths of a second. A thread
-// that ends within the window takes its time with it; neither player ends one
-// while it plays.
-double CpuSeconds(pid_t pid) {
-  double total = 0;
-  std::error_code ignored;
-  for (const auto& task :
-       fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ignored)) {
-    std::ifstream in(task.path() / "schedstat");
-    unsigned long long nanos = 0;
-    if (in >> nanos) total += static_cast<double>(nanos) / 1e9;
-  }
-  return total;
-}
 
 // Voluntary context switches of all threads of pid: each is the thread going
 // to sleep, so each is a wake-up to come.
@@ -176,7 +162,7 @@ std::optional<double> FirstAudio(const std::function<std::unique_ptr<Child>()>& 
         const auto got = static_cast<std::size_t>(in.gcount());
         for (std::size_t i = 0; i < got; ++i) {
           if (buffer[i] != 0) {
-            seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+            seconds = tw::test::SecondsSince(begin);
             break;
           }
         }
@@ -257,7 +243,7 @@ int main(int argc, char** argv) {
   // measured runs ("No sound" is last), its disk driver for first audio
   // ("Default" is device 0).
   setenv("SDL_AUDIODRIVER", "dummy", 1);
-  const int noSound = tw::bench::NoSoundDevice();
+  const int noSound = tw::test::NoSoundDevice();
   setenv("QT_QPA_PLATFORM", "xcb", 1);
   Display display;
 

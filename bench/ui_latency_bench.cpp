@@ -13,6 +13,7 @@
 #include "app/Unit1.h"
 #include "app/playback.h"
 #include "engine/engine.h"
+#include "tests/support/no_sound_device.h"
 #include "tests/support/radio_server.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_audio.h"
@@ -64,11 +65,8 @@ int main(int argc, char** argv) {
 
   tw::test::TempFolder folder;
   folder.Write("favorites.cfg", "[001]\r\nPath=" + server.Url("/slow") + "\r\nTitle=Slow\r\n");
-  BASS_DEVICEINFO info;
-  int devices = 0;
-  while (BASS_GetDeviceInfo(static_cast<DWORD>(devices), &info)) ++devices;
   folder.Write("radio_config.cfg",
-               "[MAIN]\r\nLAST=0\r\nDevice=" + std::to_string(devices - 1) + "\r\n");
+               "[MAIN]\r\nLAST=0\r\nDevice=" + std::to_string(tw::test::NoSoundDevice()) + "\r\n");
   TForm1 form(folder.path());
   form.FormCreate();
   form.show();

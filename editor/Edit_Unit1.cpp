@@ -9,12 +9,15 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <algorithm>
 
+#include "editor/find_stations.h"
 #include "editor/input_box.h"
 #include "platform/ini_file.h"
 #include "stations/station_list.h"
 #include "stations/station_save.h"
 #include "ui/message_box.h"
+#include "ui/question_box.h"
 #include "ui/window_font.h"
 #include "ui/window_helpers.h"
 
@@ -79,10 +82,12 @@ void TRadioEdit::CreateControls() {
   Edit2 = Place(new QLineEdit(this), "Edit2", {431, 24, 189, 23});
   Button4 = Place(new QPushButton("C&hange name", this), "Button4", {488, 53, 91, 25});
   Button5 = Place(new QPushButton("&Close", this), "Button5", {504, 384, 75, 25});
+  // Free space right of the URL field, in line with "&Close" below it.
+  ButtonFind = Place(new QPushButton("&Find...", this), "ButtonFind", {504, 334, 75, 25});
 
   // A dialog's buttons become its default button when focused; Enter in an
   // edit must not save or close.
-  for (QPushButton* button : {Button1, Button2, Button3, Button4, Button5}) {
+  for (QPushButton* button : {Button1, Button2, Button3, Button4, Button5, ButtonFind}) {
     button->setAutoDefault(false);
     button->setDefault(false);
   }
@@ -107,10 +112,12 @@ void TRadioEdit::CreateControls() {
   connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
   connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
   connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(); });
+  connect(ButtonFind, &QPushButton::clicked, this, [this] { ButtonFindClick(); });
 }
 
 void TRadioEdit::SetTabOrder() {
-  QWidget* order[] = {Edit1, Button1, Button2, Button3, ListBox1, Edit2, Button4, Button5};
+  QWidget* order[] = {Edit1, Button1, Button2, Button3,   ListBox1,
+                      Edit2, Button4, Button5, ButtonFind};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -213,6 +220,34 @@ void TRadioEdit::Button4Click() {
 
 void TRadioEdit::Button5Click() { reject(); }
 
+tw::FindStationsDialog* TRadioEdit::CreateFinder() {
+  tw::FinderHost host;
+  host.add = [this](const QString& name, const std::string& url) {
+    return AddFoundStation(name, url);
+  };
+  // Read at each opening: the key is the user's to set in the settings file.
+  host.options.server = tw::ReadDirectoryServer(tw::IniFile(folder_ / "radio_config.cfg"));
+  host.volume = previewVolume;
+  return new tw::FindStationsDialog(std::move(host), this);
+}
+
+void TRadioEdit::ButtonFindClick() {
+  QPointer<tw::FindStationsDialog> finder = CreateFinder();
+  finder->exec();
+  delete finder.data();
+}
+
+bool TRadioEdit::AddFoundStation(const QString& name, const std::string& url) {
+  if (std::find(text.begin(), text.end(), url) != text.end()) {
+    const QString question =
+        QString("\"%1\" (%2) is already in the list. Add it again?").arg(name, FromUtf8(url));
+    if (!tw::AskQuestion({this, question, "Find stations", tw::BoxIcon::None})) return false;
+  }
+  AddStationRow(ListBox1, name);
+  text.push_back(url);
+  return true;
+}
+
 void TRadioEdit::keyPressEvent(QKeyEvent* event) {
   if (event->matches(QKeySequence::Cancel)) {
     event->accept();
@@ -223,10 +258,11 @@ void TRadioEdit::keyPressEvent(QKeyEvent* event) {
 
 namespace tw {
 
-void OpenStationEditor(QWidget* owner, const std::filesystem::path& folder) {
+void OpenStationEditor(QWidget* owner, const std::filesystem::path& folder, float previewVolume) {
   // QPointer: should the owner go while the dialog runs, it takes the dialog with
   // it, and the delete below must not run a second time.
   QPointer<TRadioEdit> dialog = new TRadioEdit(folder, owner);
+  dialog->previewVolume = previewVolume;
   dialog->exec();
   delete dialog.data();
 }

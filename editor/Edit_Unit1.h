@@ -13,6 +13,10 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 
+namespace tw {
+class FindStationsDialog;
+}
+
 class TRadioEdit : public QDialog {
   Q_OBJECT
 
@@ -31,9 +35,19 @@ class TRadioEdit : public QDialog {
   QLineEdit* Edit2;
   QPushButton* Button4;
   QPushButton* Button5;
+  // "&Find...": the public station directory (beside the layout's controls).
+  QPushButton* ButtonFind;
 
   // The URL of each row of ListBox1; always as long as the list.
   std::vector<std::string> text;
+
+  // Volume of the finder's previews, 0 to 1: the player's.
+  float previewVolume = 1;
+  // The finder "&Find..." shows, reading DirectoryServer from the settings.
+  tw::FindStationsDialog* CreateFinder();
+  // Appends a found station as "&Add" appends one; a URL already in the list
+  // is added only when the user says so. Returns whether it was added.
+  bool AddFoundStation(const QString& name, const std::string& url);
 
  protected:
   // Escape would close the dialog and drop every change; the dialog has no
@@ -57,6 +71,7 @@ class TRadioEdit : public QDialog {
   void Button3Click();
   void Button4Click();
   void Button5Click();
+  void ButtonFindClick();
 
   std::filesystem::path folder_;
 };
@@ -65,6 +80,7 @@ namespace tw {
 
 // "&Edit sender": shows a new editor modally over owner and destroys it however
 // it was closed. The caller reloads its list afterwards, saved or not.
-void OpenStationEditor(QWidget* owner, const std::filesystem::path& folder);
+void OpenStationEditor(QWidget* owner, const std::filesystem::path& folder,
+                       float previewVolume = 1);
 
 }  // namespace tw

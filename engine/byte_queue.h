@@ -1,6 +1,7 @@
 // A bounded byte queue between a producer thread (the network) and a consumer
 // thread (the decoder). Both block while it is full or empty; Abort wakes both
-// for good. The cap is what keeps a fast server from growing memory.
+// for good. The cap is what keeps a fast server from growing memory. Implemented
+// in byte_queue.cpp.
 //
 // Marks ride in the queue between the bytes: a tag change and a sync that belong
 // to a place in the stream (an ICY title, a new Ogg stream, an HLS segment). The

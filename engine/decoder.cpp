@@ -21,7 +21,7 @@ extern "C" {
 
 #include "engine/internal.h"
 #include "engine/mpeg_audio_header.h"
-#include "engine/streams.h"
+#include "engine/stream_threads.h"
 
 namespace tw::engine {
 

@@ -1,5 +1,6 @@
 // The last moments of what the output played, kept for level meters and
-// visualisations (BASS_ChannelGetData hands it out as 16-bit samples).
+// visualisations (BASS_ChannelGetData hands it out as 16-bit samples). Implemented
+// in history.cpp.
 #pragma once
 
 #include <array>

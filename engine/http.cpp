@@ -6,9 +6,9 @@
 #include <chrono>
 #include <mutex>
 
-#include "engine/ascii.h"
 #include "engine/engine.h"
 #include "engine/internal.h"
+#include "platform/text.h"
 
 namespace tw::engine {
 
@@ -143,70 +143,14 @@ bool NoAnswer(CURLcode code, long osError, bool connected, bool timedOut) {
   }
 }
 
-}  // namespace
-
-std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
-  if (line.size() <= name.size() || line[name.size()] != ':') return std::nullopt;
-  if (!ascii::EqualsNoCase(line.substr(0, name.size()), name)) return std::nullopt;
-  std::string_view value = line.substr(name.size() + 1);
-  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-  return value;
-}
-
-void ResponseHead::Add(std::string_view line) {
-  if (line.starts_with("HTTP/") || line.starts_with("ICY ")) {
-    lines.clear();
-    icy = line.starts_with("ICY ");
-    contentType.clear();
-  }
-  if (line.empty()) return;
-  lines.emplace_back(line);
-  if (auto value = HeaderValue(line, "content-type")) contentType = ascii::Lowered(*value);
-}
-
-std::optional<std::string_view> ResponseHead::Value(std::string_view name) const {
-  for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-    if (auto value = HeaderValue(*it, name)) return value;
-  }
-  return std::nullopt;
-}
-
-std::string ResponseHead::TagList() const {
-  std::string list;
-  for (const std::string& line : lines) {
-    list.append(line);
-    list.push_back('\0');
-  }
-  return list;  // c_str() adds the final NUL: the empty string that ends the list
-}
-
-HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
-                   const std::atomic<bool>& cancel, int limitError, int64_t resumeFrom,
-                   long connectTimeoutMs) {
-  // Process-wide libcurl set-up, once.
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-  HttpResult result;
-  CURL* curl = curl_easy_init();
-  if (!curl) {
-    result.error = BASS_ERROR_MEM;
-    return result;
-  }
-  Transfer transfer{&handlers, &cancel};
-  transfer.connectTimeout = std::chrono::milliseconds(ConfigNetTimeoutMs() + kHeaderGraceMs);
-  transfer.readTimeout = std::chrono::milliseconds(ConfigNetReadTimeoutMs());
-  transfer.lastData = Clock::now();
-  transfer.headersDue = transfer.lastData + transfer.connectTimeout;
-  // Shoutcast servers answer "ICY 200 OK"; curl takes it as a status line only
-  // when told. (Allowing HTTP/0.9 instead would put the status line in the audio.)
-  // Every ICY line is listed, errors too, so that "ICY 404" is an HTTP error
-  // rather than an unknown protocol; OnHeader refuses those.
-  curl_slist* aliases = curl_slist_append(nullptr, "ICY ");
-  curl_slist* headers = curl_slist_append(nullptr, "Icy-MetaData: 1");
+// The request: the URL, the ICY and HTTP rules, time-outs and the callbacks
+// that feed `transfer`. The lists and the proxy name must outlive the transfer.
+// connectTimeoutMs > 0 replaces the configured connect time-out.
+void SetOptions(CURL* curl, const std::string& url, Transfer& transfer, curl_slist* aliases,
+                curl_slist* headers, const std::optional<std::string>& proxy, int64_t resumeFrom,
+                long connectTimeoutMs) {
   const long timeoutMs =
       connectTimeoutMs > 0 ? connectTimeoutMs : static_cast<long>(ConfigNetTimeoutMs());
-  std::optional<std::string> proxy = ConfigNetProxy();
-
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_HTTP200ALIASES, aliases);
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
@@ -230,8 +174,12 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 16384L);
   if (resumeFrom > 0) curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE, curl_off_t{resumeFrom});
+}
 
-  const CURLcode code = curl_easy_perform(curl);
+// What the finished transfer gives its caller. Why it stopped decides the
+// error: our own reasons first, then curl's.
+HttpResult MapResult(CURL* curl, CURLcode code, const Transfer& transfer, int limitError) {
+  HttpResult result;
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   result.status = status;
@@ -250,7 +198,7 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connectMicros);
   result.noAnswer = NoAnswer(code, osError, connectMicros > 0 || transfer.headerBytes > 0,
                              transfer.stopError == BASS_ERROR_TIMEOUT);
-  if (cancel.load()) {
+  if (transfer.cancel->load()) {
     result.error = BASS_ERROR_HANDLE;
   } else if (transfer.stopError != BASS_OK) {
     result.error = transfer.stopError;
@@ -264,6 +212,65 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   } else {
     result.error = MapCurlError(code);
   }
+  return result;
+}
+
+}  // namespace
+
+std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
+  if (line.size() <= name.size() || line[name.size()] != ':') return std::nullopt;
+  if (!EqualNoCase(line.substr(0, name.size()), name)) return std::nullopt;
+  std::string_view value = line.substr(name.size() + 1);
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  return value;
+}
+
+void ResponseHead::Add(std::string_view line) {
+  if (line.starts_with("HTTP/") || line.starts_with("ICY ")) {
+    lines.clear();
+    icy = line.starts_with("ICY ");
+    contentType.clear();
+  }
+  if (line.empty()) return;
+  lines.emplace_back(line);
+  if (auto value = HeaderValue(line, "content-type")) contentType = AsciiLowered(*value);
+}
+
+std::optional<std::string_view> ResponseHead::Value(std::string_view name) const {
+  for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+    if (auto value = HeaderValue(*it, name)) return value;
+  }
+  return std::nullopt;
+}
+
+HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
+                   const std::atomic<bool>& cancel, int limitError, int64_t resumeFrom,
+                   long connectTimeoutMs) {
+  // Process-wide libcurl set-up, once.
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  CURL* curl = curl_easy_init();
+  if (!curl) {
+    HttpResult result;
+    result.error = BASS_ERROR_MEM;
+    return result;
+  }
+  Transfer transfer{&handlers, &cancel};
+  transfer.connectTimeout = std::chrono::milliseconds(ConfigNetTimeoutMs() + kHeaderGraceMs);
+  transfer.readTimeout = std::chrono::milliseconds(ConfigNetReadTimeoutMs());
+  transfer.lastData = Clock::now();
+  transfer.headersDue = transfer.lastData + transfer.connectTimeout;
+  // Shoutcast servers answer "ICY 200 OK"; curl takes it as a status line only
+  // when told. (Allowing HTTP/0.9 instead would put the status line in the audio.)
+  // Every ICY line is listed, errors too, so that "ICY 404" is an HTTP error
+  // rather than an unknown protocol; OnHeader refuses those.
+  curl_slist* aliases = curl_slist_append(nullptr, "ICY ");
+  curl_slist* headers = curl_slist_append(nullptr, "Icy-MetaData: 1");
+  const std::optional<std::string> proxy = ConfigNetProxy();
+  SetOptions(curl, url, transfer, aliases, headers, proxy, resumeFrom, connectTimeoutMs);
+
+  const CURLcode code = curl_easy_perform(curl);
+  HttpResult result = MapResult(curl, code, transfer, limitError);
   curl_easy_cleanup(curl);
   curl_slist_free_all(headers);
   curl_slist_free_all(aliases);

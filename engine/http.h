@@ -1,4 +1,4 @@
-// One HTTP or HTTPS GET through libcurl, on the calling thread.
+// One HTTP or HTTPS GET through libcurl, on the calling thread (http.cpp).
 #pragma once
 
 #include <atomic>
@@ -51,8 +51,6 @@ struct ResponseHead {
   void Add(std::string_view line);
   // The value of the last header of that name (lower case), if any.
   std::optional<std::string_view> Value(std::string_view name) const;
-  // The lines as a NUL-separated list ended by an empty string (tag types 3, 4).
-  std::string TagList() const;
 };
 
 // Follows up to 10 redirects, http and https only, certificates checked, asks

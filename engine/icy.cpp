@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <charconv>
 
-#include "engine/ascii.h"
+#include "platform/text.h"
 
 namespace tw::engine {
 
 std::optional<std::size_t> ParseMetaint(std::string_view headerValue) {
-  headerValue = ascii::Trim(headerValue);  // header lines arrive with their CR LF
+  headerValue = TrimAsciiSpace(headerValue);  // header lines arrive with their CR LF
   // A digit first: "+8192", "-1" and " 8192" with inner blanks are all refused.
   if (headerValue.empty() || headerValue.front() < '0' || headerValue.front() > '9') {
     return std::nullopt;

@@ -2,7 +2,7 @@
 // answers with an icy-metaint header and then interleaves: `metaint` bytes of
 // audio, one length byte L, L * 16 bytes of metadata, `metaint` bytes of audio,
 // and so on. Pure: no I/O, so the network thread feeds it and tests and fuzzers
-// drive it directly.
+// drive it directly. Implemented in icy.cpp.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,6 @@
 // What the engine's parts share. Nothing here is part of the C API; the player only
 // sees engine.h. No SDL in this header: tests include it without SDL's include path.
+// Each section names the .cpp files that implement it.
 #pragma once
 
 #include <chrono>
@@ -150,7 +151,7 @@ int OutputFreq();
 // "No sound" included; 0 when not initialised. For tests and diagnostics.
 uint64_t FramesRendered();
 
-// When the output first took decoded frames from the stream (steady clock
+// When the output first took decoded frames from the stream (mixer.cpp; steady clock
 // nanoseconds since its epoch); 0 before that or for a stale handle. For the
 // start-up latency benchmark.
 int64_t FirstFrameMixedNanos(DWORD handle);

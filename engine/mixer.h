@@ -1,4 +1,4 @@
-// Mixes the engine's playing streams into what the output plays.
+// Mixes the engine's playing streams into what the output plays (mixer.cpp).
 #pragma once
 
 #include <atomic>

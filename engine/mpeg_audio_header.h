@@ -2,7 +2,7 @@
 // stream has no container: what tells a station from junk that happens to hold
 // a header-like word is that each frame's header says how long the frame is and
 // the next header sits exactly there, agreeing on version, layer and rate.
-// Pure, so tests drive it directly.
+// Pure, so tests drive it directly. Implemented in mpeg_audio_header.cpp.
 #pragma once
 
 #include <cstddef>

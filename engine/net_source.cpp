@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/ascii.h"
 #include "engine/http.h"
 #include "engine/icy.h"
 #include "engine/internal.h"
 #include "engine/ogg_comments.h"
 #include "engine/playlists.h"
-#include "engine/streams.h"
+#include "engine/stream_threads.h"
+#include "platform/text.h"
 
 namespace tw::engine {
 
@@ -38,16 +38,6 @@ constexpr std::chrono::milliseconds kRestFor{250};
 // How long a connection that dropped during creation waits for the decoder to
 // decide on what came before it is reconnected or the creation fails.
 constexpr std::chrono::milliseconds kCreateWait{2000};
-
-// A NUL-separated list ended by an empty string, as the tag types 2 to 4 are.
-std::string TagList(const std::vector<std::string>& entries) {
-  std::string list;
-  for (const std::string& entry : entries) {
-    list.append(entry);
-    list.push_back('\0');
-  }
-  return list;  // c_str() adds the final NUL: the empty string that ends the list
-}
 
 enum class Mode { kUndecided, kAudio, kPlaylist, kRefused };
 
@@ -171,10 +161,10 @@ struct Fetch {
     audioSince = std::chrono::steady_clock::now();
     const DWORD tagType = head.icy ? BASS_TAG_ICY : BASS_TAG_HTTP;
     if (!reconnect) {
-      stream.SetTag(tagType, head.TagList());
+      stream.SetTag(tagType, JoinListEntries(head.lines));
       if (!stream.BeginAudio(head.contentType)) return false;
     } else if (!stream.BeginAudio(head.contentType, true) ||
-               !stream.PushMark({tagType, head.TagList(), 0})) {
+               !stream.PushMark({tagType, JoinListEntries(head.lines), 0})) {
       return false;
     }
     if (auto value = head.Value("icy-metaint")) {
@@ -219,7 +209,8 @@ struct Fetch {
       comments.clear();
       ogg->Feed(piece, &comments);
       for (const auto& list : comments) {
-        if (!stream.PushMark({BASS_TAG_OGG, TagList(list), BASS_SYNC_OGG_CHANGE})) return false;
+        if (!stream.PushMark({BASS_TAG_OGG, JoinListEntries(list), BASS_SYNC_OGG_CHANGE}))
+          return false;
       }
       if (!stream.PushAudio(piece)) return false;
     }

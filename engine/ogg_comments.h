@@ -2,6 +2,7 @@
 // the engine can report a chained stream's song change with that stream's own
 // comments (decoders tend to merge them with the previous stream's). Pure: the
 // network thread feeds it the bytes as they arrive; tests and fuzzers drive it.
+// Implemented in ogg_comments.cpp.
 #pragma once
 
 #include <cstddef>

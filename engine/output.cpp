@@ -8,7 +8,7 @@
 #include "engine/engine.h"
 #include "engine/internal.h"
 #include "engine/mixer.h"
-#include "engine/streams.h"
+#include "engine/stream_table.h"
 
 namespace tw::engine {
 

@@ -1,6 +1,7 @@
 // Decoded audio waiting to be played: interleaved float stereo frames in a
 // single-producer (decoder thread), single-consumer (output thread) ring. The
-// consumer side never locks or waits, as the output thread must not.
+// consumer side never locks or waits, as the output thread must not. All here: no
+// .cpp file.
 #pragma once
 
 #include <algorithm>

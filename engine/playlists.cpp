@@ -7,22 +7,12 @@
 #include <map>
 #include <optional>
 
-#include "engine/ascii.h"
 #include "engine/urls.h"
 #include "engine/xml_reader.h"
+#include "platform/text.h"
 
 namespace tw::engine {
 namespace {
-
-using ascii::EqualsNoCase;
-using ascii::ForEachLine;
-using ascii::IsAlpha;
-using ascii::IsBlank;
-using ascii::IsDigit;
-using ascii::Lowered;
-using ascii::SkipBom;
-using ascii::StartsWithNoCase;
-using ascii::Trim;
 
 // --- The playlist formats ----------------------------------------------------------
 
@@ -47,21 +37,21 @@ std::vector<std::string> ParsePls(std::string_view body, std::string_view base) 
   // Ordered by N of "FileN", not by position: some generators write File10
   // before File2. Only the kMaxPlaylistEntries lowest numbers are kept.
   std::map<std::uint64_t, std::string> byNumber;
-  ForEachLine(body, [&](std::string_view line) {
+  ForEachLineUntil(body, [&](std::string_view line) {
     std::size_t eq = line.find('=');
     if (eq == std::string_view::npos) return true;
-    std::string_view key = Trim(line.substr(0, eq));
+    std::string_view key = TrimAsciiSpace(line.substr(0, eq));
     if (key.size() <= 4 || !StartsWithNoCase(key, "file")) return true;
     std::string_view digits = key.substr(4);
     std::uint64_t number = 0;
     const char* end = digits.data() + digits.size();
     auto [ptr, ec] = std::from_chars(digits.data(), end, number);
-    if (!IsDigit(digits[0]) || ec != std::errc() || ptr != end) return true;
+    if (!IsAsciiDigit(digits[0]) || ec != std::errc() || ptr != end) return true;
     if (byNumber.contains(number)) return true;  // the first FileN wins
     if (byNumber.size() >= kMaxPlaylistEntries && number > byNumber.rbegin()->first) {
       return true;
     }
-    std::string url = CleanEntryUrl(base, Trim(line.substr(eq + 1)));
+    std::string url = CleanEntryUrl(base, TrimAsciiSpace(line.substr(eq + 1)));
     if (url.empty()) return true;
     byNumber.emplace(number, std::move(url));
     if (byNumber.size() > kMaxPlaylistEntries) byNumber.erase(std::prev(byNumber.end()));
@@ -75,8 +65,8 @@ std::vector<std::string> ParsePls(std::string_view body, std::string_view base) 
 
 std::vector<std::string> ParseM3u(std::string_view body, std::string_view base) {
   EntryList entries(base);
-  ForEachLine(body, [&](std::string_view line) {
-    line = Trim(line);
+  ForEachLineUntil(body, [&](std::string_view line) {
+    line = TrimAsciiSpace(line);
     if (!line.empty() && line.front() != '#') entries.Add(line);
     return !entries.full();
   });
@@ -99,20 +89,20 @@ std::vector<std::string> ParseXspf(std::string_view body, std::string_view base)
     switch (item.kind) {
       case XmlItem::Kind::kStartTag:
         if (item.selfClosing) break;
-        if (EqualsNoCase(item.name, "track")) {
+        if (EqualNoCase(item.name, "track")) {
           ++trackDepth;
-        } else if (trackDepth > 0 && EqualsNoCase(item.name, "location")) {
+        } else if (trackDepth > 0 && EqualNoCase(item.name, "location")) {
           inLocation = true;
           tooLong = false;
           location.clear();
         }
         break;
       case XmlItem::Kind::kEndTag:
-        if (EqualsNoCase(item.name, "track")) {
+        if (EqualNoCase(item.name, "track")) {
           if (trackDepth > 0) --trackDepth;
           inLocation = false;
-        } else if (inLocation && EqualsNoCase(item.name, "location")) {
-          if (!tooLong) entries.Add(Trim(location));
+        } else if (inLocation && EqualNoCase(item.name, "location")) {
+          if (!tooLong) entries.Add(TrimAsciiSpace(location));
           inLocation = false;
         }
         break;
@@ -140,12 +130,12 @@ std::vector<std::string> ParseAsx(std::string_view body, std::string_view base) 
   while (!entries.full()) {
     XmlItem item = reader.Next();
     if (item.kind == XmlItem::Kind::kEnd) break;
-    if (item.kind != XmlItem::Kind::kStartTag || !EqualsNoCase(item.name, "ref")) continue;
+    if (item.kind != XmlItem::Kind::kStartTag || !EqualNoCase(item.name, "ref")) continue;
     std::optional<std::string_view> href = FindXmlAttribute(item.attrs, "href");
     if (!href || href->size() > kMaxUrlLength * 4) continue;
     std::string decoded;
     AppendXmlDecoded(*href, &decoded);
-    entries.Add(Trim(decoded));
+    entries.Add(TrimAsciiSpace(decoded));
   }
   return entries.Take();
 }
@@ -154,8 +144,8 @@ std::vector<std::string> ParseAsx(std::string_view body, std::string_view base) 
 
 bool HasHlsTag(std::string_view text) {
   bool found = false;
-  ForEachLine(text, [&](std::string_view line) {
-    found = Trim(line).starts_with("#EXT-X-");
+  ForEachLineUntil(text, [&](std::string_view line) {
+    found = TrimAsciiSpace(line).starts_with("#EXT-X-");
     return !found;
   });
   return found;
@@ -163,8 +153,8 @@ bool HasHlsTag(std::string_view text) {
 
 bool FirstLineIsHttpUrl(std::string_view text) {
   bool isUrl = false;
-  ForEachLine(text, [&](std::string_view line) {
-    line = Trim(line);
+  ForEachLineUntil(text, [&](std::string_view line) {
+    line = TrimAsciiSpace(line);
     if (line.empty()) return true;
     isUrl = StartsWithNoCase(line, "http://") || StartsWithNoCase(line, "https://");
     return false;
@@ -174,7 +164,7 @@ bool FirstLineIsHttpUrl(std::string_view text) {
 
 // What the body says it is, kNone when it does not say.
 PlaylistKind SniffBody(std::string_view firstBytes) {
-  std::string_view text = Trim(SkipBom(firstBytes));
+  std::string_view text = TrimAsciiSpace(SkipUtf8Bom(firstBytes));
   if (StartsWithNoCase(text, "[playlist]")) return PlaylistKind::kPls;
   if (text.starts_with("#EXTM3U")) {
     return HasHlsTag(text) ? PlaylistKind::kHls : PlaylistKind::kM3u;
@@ -185,10 +175,10 @@ PlaylistKind SniffBody(std::string_view firstBytes) {
   XmlReader reader(text);
   for (;;) {
     XmlItem item = reader.Next();
-    if (item.kind == XmlItem::Kind::kText && Trim(item.text).empty()) continue;
+    if (item.kind == XmlItem::Kind::kText && TrimAsciiSpace(item.text).empty()) continue;
     if (item.kind != XmlItem::Kind::kStartTag) return PlaylistKind::kNone;
-    if (EqualsNoCase(item.name, "playlist")) return PlaylistKind::kXspf;
-    if (EqualsNoCase(item.name, "asx")) return PlaylistKind::kAsx;
+    if (EqualNoCase(item.name, "playlist")) return PlaylistKind::kXspf;
+    if (EqualNoCase(item.name, "asx")) return PlaylistKind::kAsx;
     return PlaylistKind::kNone;
   }
 }
@@ -199,7 +189,7 @@ std::string UrlExtension(std::string_view url) {
   if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
   std::size_t dot = path.rfind('.');
   if (dot == std::string_view::npos) return {};
-  return Lowered(path.substr(dot + 1));
+  return AsciiLowered(path.substr(dot + 1));
 }
 
 bool IsOneOf(std::string_view value, std::initializer_list<std::string_view> options) {
@@ -213,9 +203,9 @@ bool IsOneOf(std::string_view value, std::initializer_list<std::string_view> opt
 
 PlaylistKind DetectPlaylist(std::string_view contentType, std::string_view url,
                             std::string_view firstBytes) {
-  std::string type = Lowered(Trim(contentType.substr(0, contentType.find(';'))));
+  std::string type = AsciiLowered(TrimAsciiSpace(contentType.substr(0, contentType.find(';'))));
   const PlaylistKind sniffed = SniffBody(firstBytes);
-  const bool noBody = Trim(SkipBom(firstBytes)).empty();
+  const bool noBody = TrimAsciiSpace(SkipUtf8Bom(firstBytes)).empty();
 
   // Playlist types. The body wins when it says what it is: servers mislabel.
   if (IsOneOf(type, {"audio/x-scpls", "audio/scpls", "application/pls", "application/pls+xml"})) {
@@ -269,7 +259,7 @@ PlaylistKind DetectPlaylist(std::string_view contentType, std::string_view url,
 
 std::vector<std::string> ParsePlaylist(PlaylistKind kind, std::string_view body,
                                        std::string_view baseUrl) {
-  body = SkipBom(body);
+  body = SkipUtf8Bom(body);
   switch (kind) {
     case PlaylistKind::kPls:
       return ParsePls(body, baseUrl);

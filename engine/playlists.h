@@ -1,6 +1,7 @@
 // Station playlists (PLS, M3U, XSPF, ASX): telling a playlist from a stream, and
 // turning one into the stream URLs it lists. HLS playlists are only recognised
-// here; hls.h reads them. Pure: no I/O, so tests and fuzzers drive it directly.
+// here; hls_playlist.h reads them. Pure: no I/O, so tests and fuzzers drive it
+// directly. Implemented in playlists.cpp.
 #pragma once
 
 #include <cstddef>

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "engine/internal.h"
-#include "engine/streams.h"
+#include "engine/stream_table.h"
 
 namespace tw::engine {
 

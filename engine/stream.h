@@ -1,4 +1,4 @@
-// One network stream: what its threads share.
+// One network stream: what its threads share (stream.cpp).
 //
 // Threads of a stream: the network thread (HTTP, playlists, HLS, ICY metadata),
 // the decoder thread (FFmpeg into the PCM ring), the callback thread (syncs, in

@@ -9,7 +9,8 @@
 #include "engine/engine.h"
 #include "engine/internal.h"
 #include "engine/playlists.h"
-#include "engine/streams.h"
+#include "engine/stream_table.h"
+#include "engine/stream_threads.h"
 #include "platform/text_codec.h"
 
 using namespace tw::engine;

@@ -2,23 +2,18 @@
 
 #include <optional>
 
-#include "engine/ascii.h"
+#include "platform/text.h"
 
 namespace tw::engine {
 namespace {
 
-using ascii::EqualsNoCase;
-using ascii::IsAlpha;
-using ascii::IsDigit;
-using ascii::Trim;
-
 // Length of the scheme when `s` starts with one ("http" in "http://x"): a letter,
 // then letters, digits, '+', '-' or '.', then ':'.
 std::optional<std::size_t> SchemeLength(std::string_view s) {
-  if (s.empty() || !IsAlpha(s[0])) return std::nullopt;
+  if (s.empty() || !IsAsciiAlpha(s[0])) return std::nullopt;
   std::size_t i = 1;
   while (i < s.size() &&
-         (IsAlpha(s[i]) || IsDigit(s[i]) || s[i] == '+' || s[i] == '-' || s[i] == '.')) {
+         (IsAsciiAlpha(s[i]) || IsAsciiDigit(s[i]) || s[i] == '+' || s[i] == '-' || s[i] == '.')) {
     ++i;
   }
   if (i < s.size() && s[i] == ':') return i;
@@ -147,14 +142,14 @@ bool IsAllowedScheme(std::string_view url) {
   std::optional<std::size_t> length = SchemeLength(url);
   if (!length) return false;
   std::string_view scheme = url.substr(0, *length);
-  if (!EqualsNoCase(scheme, "http") && !EqualsNoCase(scheme, "https")) return false;
+  if (!EqualNoCase(scheme, "http") && !EqualNoCase(scheme, "https")) return false;
   std::string_view rest = url.substr(*length + 1);
   // "http:foo" and "http:///x" name no host; libcurl would guess one.
   return rest.size() > 2 && rest.starts_with("//") && rest.find_first_of("/?#", 2) != 2;
 }
 
 std::string CleanEntryUrl(std::string_view base, std::string_view entry) {
-  entry = Trim(entry);
+  entry = TrimAsciiSpace(entry);
   if (entry.empty() || entry.size() > kMaxUrlLength) return {};
   std::string resolved = ResolveUrl(base, entry);
   static constexpr char kHex[] = "0123456789ABCDEF";

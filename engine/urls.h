@@ -1,5 +1,6 @@
 // URLs as the engine fetches them: resolution against a base, the scheme
 // policy, and the cleaning every playlist and HLS entry goes through. Pure.
+// Implemented in urls.cpp.
 #pragma once
 
 #include <cstddef>

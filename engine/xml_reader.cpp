@@ -3,13 +3,10 @@
 #include <charconv>
 #include <cstdint>
 
-#include "engine/ascii.h"
+#include "platform/text.h"
 
 namespace tw::engine {
 namespace {
-
-using ascii::EqualsNoCase;
-using ascii::IsBlank;
 
 void AppendUtf8(std::uint32_t cp, std::string* out) {
   if (cp < 0x80) {
@@ -107,7 +104,7 @@ XmlItem XmlReader::Next() {
       inner.remove_suffix(1);
     }
     std::size_t nameEnd = 0;
-    while (nameEnd < inner.size() && !IsBlank(inner[nameEnd]) && inner[nameEnd] != '/') {
+    while (nameEnd < inner.size() && !IsAsciiSpace(inner[nameEnd]) && inner[nameEnd] != '/') {
       ++nameEnd;
     }
     item.name = inner.substr(0, nameEnd);
@@ -125,15 +122,15 @@ std::optional<std::string_view> FindXmlAttribute(std::string_view attrs, std::st
   std::size_t i = 0;
   const std::size_t n = attrs.size();
   while (i < n) {
-    while (i < n && (IsBlank(attrs[i]) || attrs[i] == '/')) ++i;
+    while (i < n && (IsAsciiSpace(attrs[i]) || attrs[i] == '/')) ++i;
     std::size_t nameStart = i;
-    while (i < n && !IsBlank(attrs[i]) && attrs[i] != '=' && attrs[i] != '/') ++i;
+    while (i < n && !IsAsciiSpace(attrs[i]) && attrs[i] != '=' && attrs[i] != '/') ++i;
     std::string_view attrName = attrs.substr(nameStart, i - nameStart);
-    while (i < n && IsBlank(attrs[i])) ++i;
+    while (i < n && IsAsciiSpace(attrs[i])) ++i;
     std::string_view value;
     if (i < n && attrs[i] == '=') {
       ++i;
-      while (i < n && IsBlank(attrs[i])) ++i;
+      while (i < n && IsAsciiSpace(attrs[i])) ++i;
       if (i < n && (attrs[i] == '"' || attrs[i] == '\'')) {
         char quote = attrs[i++];
         std::size_t end = attrs.find(quote, i);
@@ -142,13 +139,13 @@ std::optional<std::string_view> FindXmlAttribute(std::string_view attrs, std::st
         i = end == n ? n : end + 1;
       } else {
         std::size_t start = i;
-        while (i < n && !IsBlank(attrs[i])) ++i;
+        while (i < n && !IsAsciiSpace(attrs[i])) ++i;
         value = attrs.substr(start, i - start);
       }
     } else if (attrName.empty() && i < n) {
       ++i;  // stray character; move on so the loop always advances
     }
-    if (!attrName.empty() && EqualsNoCase(attrName, name)) return value;
+    if (!attrName.empty() && EqualNoCase(attrName, name)) return value;
   }
   return std::nullopt;
 }

@@ -1,6 +1,7 @@
 // A forgiving XML reader for XSPF and ASX playlists. Station playlists are
 // often hand-written and not well-formed (a bare '&' in a URL, upper-case ASX
-// tags), so this reads tags and text without validating. Pure.
+// tags), so this reads tags and text without validating. Pure. Implemented in
+// xml_reader.cpp.
 #pragma once
 
 #include <optional>

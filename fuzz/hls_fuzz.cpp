@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/hls.h"
+#include "engine/hls_playlist.h"
 #include "engine/playlists.h"
 
 namespace {

@@ -13,40 +13,26 @@ namespace {
 
 constexpr size_t kMaxValueCharacters = 2047;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-std::string AsciiLowerCopy(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = AsciiLower(c);
-  return lower;
-}
-
 bool IsComment(std::string_view line) {
-  const std::string_view text = TrimBlanks(line);
+  const std::string_view text = TrimSpacesAndTabs(line);
   return !text.empty() && text.front() == ';';
 }
 
 // "[name]" after optional blanks gives the name without its surrounding blanks.
 // Anything after the last ']' is ignored; a '[' without ']' is no header.
 std::optional<std::string_view> SectionName(std::string_view line) {
-  const std::string_view text = TrimBlanks(line);
+  const std::string_view text = TrimSpacesAndTabs(line);
   if (text.empty() || text.front() != '[') return std::nullopt;
   const size_t close = text.rfind(']');
   if (close == text.npos || close == 0) return std::nullopt;
-  return TrimBlanks(text.substr(1, close - 1));
+  return TrimSpacesAndTabs(text.substr(1, close - 1));
 }
 
 // The key of a "key=value" line, or nullopt for a line without '='.
 std::optional<std::string_view> LineKey(std::string_view line) {
   const size_t equals = line.find('=');
   if (equals == line.npos) return std::nullopt;
-  return TrimBlanks(line.substr(0, equals));
+  return TrimSpacesAndTabs(line.substr(0, equals));
 }
 
 // A line break inside a value or section name would start a line the next read
@@ -62,7 +48,7 @@ std::string WithoutLineBreaks(std::string_view text) {
 }  // namespace
 
 bool ParseIniInteger(std::string_view text, int32_t* value) {
-  text = TrimBlanks(text);
+  text = TrimSpacesAndTabs(text);
   // The whole value must be the number: "50%", "1abc" or "2x" are not numbers,
   // and taking their leading digits would make "PlayLast=1abc" auto-play.
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
@@ -109,7 +95,7 @@ IniFile::IniFile(std::filesystem::path path) : path_(std::move(path)) {
 
 void IniFile::AddLine(Line line) {
   if (const std::optional<std::string_view> name = SectionName(line.text)) {
-    byName_[AsciiLowerCopy(*name)].push_back(sections_.size());
+    byName_[AsciiLowered(*name)].push_back(sections_.size());
     sections_.emplace_back();
   }
   sections_.back().lines.push_back(std::move(line));
@@ -126,7 +112,7 @@ void IniFile::IndexAgain() {
 }
 
 const IniFile::Section* IniFile::Find(std::string_view name) const {
-  const auto found = byName_.find(AsciiLowerCopy(name));
+  const auto found = byName_.find(AsciiLowered(name));
   if (found == byName_.end() || found->second.empty()) return nullptr;
   return &sections_[found->second.front()];
 }
@@ -143,9 +129,9 @@ std::string IniFile::NewLineEnd() const {
 
 std::string IniFile::ReadString(std::string_view sectionName, std::string_view key,
                                 std::string_view fallback) const {
-  key = TrimBlanks(key);
+  key = TrimSpacesAndTabs(key);
   // Only the first section of the name counts.
-  const Section* section = Find(TrimBlanks(sectionName));
+  const Section* section = Find(TrimSpacesAndTabs(sectionName));
   if (!section) return std::string(fallback);
   for (size_t i = 1; i < section->lines.size(); ++i) {
     const std::string& text = section->lines[i].text;
@@ -153,7 +139,7 @@ std::string IniFile::ReadString(std::string_view sectionName, std::string_view k
     const std::optional<std::string_view> lineKey = LineKey(text);
     if (!lineKey || !EqualNoCase(*lineKey, key)) continue;
 
-    std::string_view value = TrimBlanks(std::string_view(text).substr(text.find('=') + 1));
+    std::string_view value = TrimSpacesAndTabs(std::string_view(text).substr(text.find('=') + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
       value = value.substr(1, value.size() - 2);
@@ -170,9 +156,16 @@ int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
   return value;
 }
 
+bool IniFile::AnyHeader(const std::vector<Line>& lines) {
+  for (const Line& line : lines) {
+    if (SectionName(line.text)) return true;
+  }
+  return false;
+}
+
 void IniFile::WriteString(std::string_view sectionIn, std::string_view key,
                           std::string_view valueIn) {
-  const std::string section = WithoutLineBreaks(TrimBlanks(sectionIn));
+  const std::string section = WithoutLineBreaks(TrimSpacesAndTabs(sectionIn));
   const std::string value = WithoutLineBreaks(valueIn);
 
   // A key may span lines; all but the last are written as they are, and the last
@@ -192,70 +185,71 @@ void IniFile::WriteString(std::string_view sectionIn, std::string_view key,
   }
 
   const std::string eol = NewLineEnd();
-  auto keyValueLines = [&]() {
-    std::vector<Line> lines;
-    for (size_t i = 0; i + 1 < keyLines.size(); ++i) lines.push_back(Line{keyLines[i], eol});
-    lines.push_back(Line{keyLines.back() + "=" + value, eol});
-    return lines;
-  };
-  // A key line such as "[x]" reads as a header: the sections change with it.
-  auto anyHeader = [](const std::vector<Line>& lines) {
-    for (const Line& line : lines) {
-      if (SectionName(line.text)) return true;
-    }
-    return false;
-  };
+  std::vector<Line> keyValue;
+  for (size_t i = 0; i + 1 < keyLines.size(); ++i) keyValue.push_back(Line{keyLines[i], eol});
+  keyValue.push_back(Line{keyLines.back() + "=" + value, eol});
 
-  const auto found = byName_.find(AsciiLowerCopy(section));
+  const auto found = byName_.find(AsciiLowered(section));
   if (found == byName_.end() || found->second.empty()) {
-    // The line before the new section, the file's last, gets a line end.
-    for (auto it = sections_.rbegin(); it != sections_.rend(); ++it) {
-      if (it->erased || it->lines.empty()) continue;
-      if (it->lines.back().eol.empty()) it->lines.back().eol = eol;
-      break;
-    }
-    Section added;
-    added.lines.push_back(Line{"[" + section + "]", eol});
-    std::vector<Line> lines = keyValueLines();
-    const bool headerMade = anyHeader(lines);
-    for (Line& line : lines) added.lines.push_back(std::move(line));
-    const std::string name = AsciiLowerCopy(*SectionName(added.lines.front().text));
-    byName_[name].push_back(sections_.size());
-    sections_.push_back(std::move(added));
-    if (headerMade) IndexAgain();
+    AppendSection(section, std::move(keyValue), eol);
     return;
   }
-
   std::vector<Line>& lines = sections_[found->second.front()].lines;
-  const size_t end = lines.size();
+  if (ReplaceValue(lines, keyLines, value)) return;
+  AppendKey(lines, std::move(keyValue), eol);
+}
 
+bool IniFile::ReplaceValue(std::vector<Line>& lines, const std::vector<std::string>& keyLines,
+                           std::string_view value) {
   // The key's lines, one after the other within the section: the leading ones
   // whole, the last up to its '='.
+  const size_t end = lines.size();
   const size_t count = keyLines.size();
   for (size_t first = 1; first + count <= end; ++first) {
     bool match = true;
     for (size_t k = 0; k + 1 < count && match; ++k) {
-      match = EqualNoCase(TrimBlanks(lines[first + k].text), TrimBlanks(keyLines[k]));
+      match = EqualNoCase(TrimSpacesAndTabs(lines[first + k].text), TrimSpacesAndTabs(keyLines[k]));
     }
     if (!match) continue;
     Line& last = lines[first + count - 1];
     const std::optional<std::string_view> lineKey = LineKey(last.text);
-    if (!lineKey || !EqualNoCase(*lineKey, TrimBlanks(keyLines.back()))) continue;
+    if (!lineKey || !EqualNoCase(*lineKey, TrimSpacesAndTabs(keyLines.back()))) continue;
     last.text.resize(last.text.find('=') + 1);
     last.text += value;
     if (SectionName(last.text)) IndexAgain();
-    return;
+    return true;
   }
+  return false;
+}
 
+void IniFile::AppendKey(std::vector<Line>& lines, std::vector<Line> keyValue,
+                        const std::string& eol) {
   // After the section's last line that is not blank, so blank lines that part it
   // from the next section stay there.
-  size_t at = end;
-  while (at > 1 && TrimBlanks(lines[at - 1].text).empty()) --at;
+  size_t at = lines.size();
+  while (at > 1 && TrimSpacesAndTabs(lines[at - 1].text).empty()) --at;
   if (lines[at - 1].eol.empty()) lines[at - 1].eol = eol;
-  std::vector<Line> added = keyValueLines();
-  const bool headerMade = anyHeader(added);
+  const bool headerMade = AnyHeader(keyValue);
   lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at),
-               std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+               std::make_move_iterator(keyValue.begin()), std::make_move_iterator(keyValue.end()));
+  if (headerMade) IndexAgain();
+}
+
+void IniFile::AppendSection(const std::string& section, std::vector<Line> keyValue,
+                            const std::string& eol) {
+  // The line before the new section, the file's last, gets a line end.
+  for (auto it = sections_.rbegin(); it != sections_.rend(); ++it) {
+    if (it->erased || it->lines.empty()) continue;
+    if (it->lines.back().eol.empty()) it->lines.back().eol = eol;
+    break;
+  }
+  Section added;
+  added.lines.push_back(Line{"[" + section + "]", eol});
+  const bool headerMade = AnyHeader(keyValue);
+  for (Line& line : keyValue) added.lines.push_back(std::move(line));
+  const std::string name = AsciiLowered(*SectionName(added.lines.front().text));
+  byName_[name].push_back(sections_.size());
+  sections_.push_back(std::move(added));
   if (headerMade) IndexAgain();
 }
 
@@ -288,7 +282,7 @@ bool IniFile::Save(std::string* error) {
 }
 
 void IniFile::EraseSection(std::string_view section) {
-  const auto found = byName_.find(AsciiLowerCopy(TrimBlanks(section)));
+  const auto found = byName_.find(AsciiLowered(TrimSpacesAndTabs(section)));
   if (found == byName_.end()) return;
   for (const size_t index : found->second) {
     sections_[index].erased = true;

@@ -81,6 +81,19 @@ class IniFile {
   // The first section of the name, or nullptr.
   const Section* Find(std::string_view name) const;
   std::string NewLineEnd() const;
+
+  // WriteString's three cases. keyValue is the key's lines, the last with "="
+  // and the value. The section of `lines` holds the key: its value is replaced
+  // and true returned; false when it has no such key.
+  bool ReplaceValue(std::vector<Line>& lines, const std::vector<std::string>& keyLines,
+                    std::string_view value);
+  // The key goes at the end of the section of `lines`.
+  void AppendKey(std::vector<Line>& lines, std::vector<Line> keyValue, const std::string& eol);
+  // A new section with the key goes at the end of the file.
+  void AppendSection(const std::string& section, std::vector<Line> keyValue,
+                     const std::string& eol);
+  // A key line such as "[x]" reads as a header: the sections change with it.
+  static bool AnyHeader(const std::vector<Line>& lines);
 };
 
 // Integer text as ReadInteger takes it.

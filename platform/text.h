@@ -1,9 +1,11 @@
-// Small byte-text helpers the readers share: ASCII rules only, nothing here
-// depends on the locale.
+// Small byte-text helpers the readers share (the engine's parsers, the INI and
+// station files): ASCII rules only, nothing here depends on the locale, so a
+// reader reads the same bytes the same way on every machine. Header only.
 #pragma once
 
 #include <cstddef>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -23,6 +25,42 @@ inline bool EqualNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+inline bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && EqualNoCase(s.substr(0, prefix.size()), prefix);
+}
+
+inline std::string AsciiLowered(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = AsciiLower(c);
+  return out;
+}
+
+inline bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+inline bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+// White space as the C locale has it: blanks, tabs and line ends.
+inline bool IsAsciiSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+// The blanks an INI line may have around names and values.
+inline bool IsSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
+
+inline std::string_view TrimAsciiSpace(std::string_view s) {
+  while (!s.empty() && IsAsciiSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsAsciiSpace(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+inline std::string_view TrimSpacesAndTabs(std::string_view s) {
+  while (!s.empty() && IsSpaceOrTab(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsSpaceOrTab(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+inline std::string_view SkipUtf8Bom(std::string_view s) {
+  if (s.starts_with("\xEF\xBB\xBF")) s.remove_prefix(3);
+  return s;
+}
+
 // Calls add(line, line end) for each line: lines end at CR LF, LF or CR, and a
 // line end at the very end adds no empty line.
 template <typename Add>
@@ -38,6 +76,22 @@ void ForEachLine(std::string_view text, Add add) {
         text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1;
     add(text.substr(start, end - start), text.substr(end, eolLength));
     start = end + eolLength;
+  }
+}
+
+// The engine's parsers' line walk. Unlike ForEachLine, CR and LF each end a
+// line on their own, so CR LF also yields an empty line (every caller skips
+// empty lines), and fn(line) returns false to stop.
+template <typename Fn>
+void ForEachLineUntil(std::string_view text, Fn fn) {
+  while (!text.empty()) {
+    std::size_t end = text.find_first_of("\r\n");
+    if (end == std::string_view::npos) {
+      fn(text);
+      return;
+    }
+    if (!fn(text.substr(0, end))) return;
+    text.remove_prefix(end + 1);
   }
 }
 
@@ -66,11 +120,22 @@ inline std::string_view Utf8Prefix(std::string_view utf8, std::size_t count) {
   return utf8;
 }
 
-// Engine tag lists: NUL-terminated entries, ended by an empty one. Calls
-// fn(entry) for each entry; a null list has none.
+// Engine tag lists (HTTP headers, ICY headers, Ogg comments): NUL-terminated
+// entries, ended by an empty one. Calls fn(entry) for each entry; a null list
+// has none.
 template <typename Fn>
 void ForEachListEntry(const char* list, Fn fn) {
   for (const char* entry = list; entry && *entry; entry += std::strlen(entry) + 1) fn(entry);
+}
+
+// Builds such a list. The closing empty entry is the NUL that c_str() adds.
+inline std::string JoinListEntries(const std::vector<std::string>& entries) {
+  std::string list;
+  for (const std::string& entry : entries) {
+    list.append(entry);
+    list.push_back('\0');
+  }
+  return list;
 }
 
 // The list's size in bytes, its closing empty entry included.

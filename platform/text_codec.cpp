@@ -119,6 +119,18 @@ std::u16string ReadUtf16Units(std::string_view bytes, bool bigEndian, bool* odd)
 
 }  // namespace
 
+namespace {
+
+// Bytes below 0x80 are the same in Windows-1252 and UTF-8: runs of them are
+// copied whole, which is most of any station or settings file.
+size_t AsciiRun(std::string_view text, size_t pos) {
+  size_t end = pos;
+  while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80) ++end;
+  return end - pos;
+}
+
+}  // namespace
+
 DecodedText DecodeText(std::string_view bytes) {
   DecodedText result;
   if (bytes.starts_with("\xEF\xBB\xBF")) {
@@ -133,6 +145,9 @@ DecodedText DecodeText(std::string_view bytes) {
     result.utf8 = Utf16ToUtf8(ReadUtf16Units(bytes.substr(2), bigEndian, &odd));
     // A lone last byte is half a character; show that something was there.
     if (odd) AppendUtf8(result.utf8, kReplacement);
+  } else if (IsValidUtf8(bytes) && AsciiRun(bytes, 0) < bytes.size()) {
+    result.encoding = TextEncoding::Utf8;
+    result.utf8 = std::string(bytes);
   } else {
     result.encoding = TextEncoding::Ansi;
     result.utf8 = AnsiToUtf8(bytes);
@@ -146,6 +161,8 @@ std::string EncodeText(std::string_view utf8, TextEncoding encoding) {
       return Utf8ToAnsi(utf8);
     case TextEncoding::Utf8Bom:
       return "\xEF\xBB\xBF" + std::string(utf8);
+    case TextEncoding::Utf8:
+      return std::string(utf8);
     case TextEncoding::Utf16LE:
     case TextEncoding::Utf16BE: {
       const bool bigEndian = encoding == TextEncoding::Utf16BE;
@@ -157,18 +174,6 @@ std::string EncodeText(std::string_view utf8, TextEncoding encoding) {
   }
   return std::string(utf8);
 }
-
-namespace {
-
-// Bytes below 0x80 are the same in Windows-1252 and UTF-8: runs of them are
-// copied whole, which is most of any station or settings file.
-size_t AsciiRun(std::string_view text, size_t pos) {
-  size_t end = pos;
-  while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80) ++end;
-  return end - pos;
-}
-
-}  // namespace
 
 std::string AnsiToUtf8(std::string_view ansi) {
   std::string out;

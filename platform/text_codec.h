@@ -14,6 +14,7 @@ namespace tw {
 enum class TextEncoding {
   Ansi,     // 8-bit, Windows-1252, no byte-order mark
   Utf8Bom,  // UTF-8 with a byte-order mark
+  Utf8,     // UTF-8 without a byte-order mark, as Linux editors write it
   Utf16LE,  // UTF-16 little endian with a byte-order mark
   Utf16BE,  // UTF-16 big endian with a byte-order mark
 };
@@ -23,7 +24,10 @@ struct DecodedText {
   TextEncoding encoding = TextEncoding::Ansi;
 };
 
-// Picks the encoding by byte-order mark (UTF-8, UTF-16 either order), else Ansi.
+// Picks the encoding by byte-order mark (UTF-8, UTF-16 either order); without
+// one, UTF-8 when the whole text is valid UTF-8 and holds non-ASCII bytes (a
+// Windows-1252 text with accented letters is practically never valid UTF-8),
+// else Ansi.
 DecodedText DecodeText(std::string_view bytes);
 // The inverse of DecodeText, byte-order mark included. Characters Ansi cannot
 // hold become '?'; callers that must not lose text check CanEncodeAnsi first.

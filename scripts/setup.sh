@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-  libcurl4-openssl-dev ca-certificates
+  libcurl4-openssl-dev ca-certificates nlohmann-json3-dev
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
   libsdl2-dev
   googletest libgtest-dev libgmock-dev ffmpeg

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/glyphs.h"
+#include "ui/glyphs.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

@@ -9,6 +9,8 @@ Usage: main_window_atspi_test.py TUNEWELL_EXECUTABLE
 
 import os
 import shutil
+import http.server
+import json
 import signal
 import socket
 import subprocess
@@ -51,6 +53,41 @@ EXPECTED = {
 }
 STATIONS = ("[001]\r\nPath=http://127.0.0.1:%d/held\r\nTitle=Alpha\r\nAudioNum=1\r\n"
             "[002]\r\nPath=http://127.0.0.1:9/b\r\nTitle=Beta & Co\r\nAudioNum=1\r\n")
+
+
+class DirectoryServer:
+    """A loopback station directory: every search answers the same stations."""
+
+    ANSWER = json.dumps([
+        {"stationuuid": "11111111-0601-11e8-ae97-52543be04c81", "name": "Jazz One",
+         "url_resolved": "http://127.0.0.1:9/jazz", "country": "France", "codec": "MP3",
+         "bitrate": 128, "tags": "jazz", "votes": 50},
+        {"stationuuid": "22222222-0601-11e8-ae97-52543be04c81", "name": "Jazz Two",
+         "url": "ftp://127.0.0.1/x", "country": "Japan", "codec": "AAC", "bitrate": 64},
+    ]).encode()
+
+    def __init__(self):
+        answer = self.ANSWER
+        self.searches = []
+        searches = self.searches
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                if self.path.startswith("/json/stations/search"):
+                    searches.append(self.path)
+                body = answer if self.path.startswith("/json/stations/search") else b"{}"
+                self.send_response(200)
+                self.send_header("Content-Type", "application/json")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.port = self.httpd.server_address[1]
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
 
 
 class HeldServer:
@@ -97,13 +134,14 @@ def main(executable):
 
 def run(session, executable):
     server = HeldServer()
+    directory = DirectoryServer()
     program = os.path.join(session.folder, "program")
     os.mkdir(program)
     shutil.copy(executable, os.path.join(program, "tunewell"))
     with open(os.path.join(program, "favorites.cfg"), "w", newline="") as f:
         f.write(STATIONS % server.port)
     with open(os.path.join(program, "radio_config.cfg"), "w", newline="") as f:
-        f.write("[MAIN]\r\nLAST=0\r\n")
+        f.write("[MAIN]\r\nLAST=0\r\nDirectoryServer=http://127.0.0.1:%d\r\n" % directory.port)
     player = session.start([os.path.join(program, "tunewell")], {
         "QT_QPA_PLATFORM": "xcb", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
         "SDL_AUDIODRIVER": "dummy"})
@@ -220,9 +258,11 @@ def run(session, executable):
     for expected in [("label", "Name:"), ("label", "URL:"), ("list", "Stations"),
                      ("text", "URL"), ("text", "New name"), ("push button", "Add"),
                      ("push button", "Remove"), ("push button", "Save"),
-                     ("push button", "Change name"), ("push button", "Close")]:
+                     ("push button", "Change name"), ("push button", "Close"),
+                     ("push button", "Find...")]:
         check(expected in names, "editor lacks %r" % (expected,))
     check(all(name for role, name in names), "an unnamed control in the editor: %r" % names)
+    check_finder(pyatspi, session, editor, frames, pump, directory)
     editor_name = editor.name
     press(find_button(editor, "Close"))
     wait_for(lambda: (pump(), all(f.name != editor_name for f in frames()))[1], 30,
@@ -230,6 +270,56 @@ def run(session, executable):
 
     player.send_signal(signal.SIGTERM)
     check(player.wait(30) == 0, "player exit code")
+
+
+def check_finder(pyatspi, session, editor, frames, pump, directory):
+    """The station finder: every control named, a row read as "name, country,
+    codec, bit rate", and search, add and close with the keyboard alone."""
+    press(find_button(editor, "Find..."))
+    finder = wait_for(lambda: (pump(), next(
+        (f for f in frames() if f.name == "Find stations"), None))[1], 30, "the finder")
+    # Listen stays pressed while a preview plays: Qt reads such a button as a check box.
+    controls = [(c.getRoleName(), c.name) for c in walk(finder) if c is not finder and
+                c.getState().contains(pyatspi.STATE_FOCUSABLE) and
+                c.getRoleName() not in ("table cell", "column header")]
+    print("Find stations: " + repr(controls))
+    for expected in [("text", "Station name"), ("text", "Tag"), ("text", "Country"),
+                     ("text", "Language"), ("push button", "Search"), ("table", "Found stations"),
+                     ("push button", "Add"), ("check box", "Listen"),
+                     ("push button", "More results"), ("push button", "Cancel"),
+                     ("push button", "Close")]:
+        check(expected in controls, "finder lacks %r" % (expected,))
+    check(all(name for role, name in controls), "an unnamed control in the finder: %r" % controls)
+    check(directory.searches == [], "the directory was asked before a search")
+
+    def keys(*names):
+        subprocess.run(["xdotool", "key", "--delay", "30"] + list(names), env=session.env,
+                       check=True)
+
+    # The name field has the focus: type, Enter searches.
+    subprocess.run(["xdotool", "type", "--delay", "30", "jazz"], env=session.env, check=True)
+    keys("Return")
+    table = next(c for c in walk(finder) if c.getRoleName() == "table")
+
+    def cells():
+        pump()
+        return [c.name for c in walk(table) if c.getRoleName() == "table cell"]
+    wait_for(lambda: "Jazz One, France, MP3, 128 kbps" in cells(), 30, "the first row's reading")
+    check(any(c.startswith("Jazz Two, Japan, AAC, 64 kbps, cannot be added") for c in cells()),
+          "greyed row reads %r" % cells())
+    check(len(directory.searches) == 1 and "name=jazz" in directory.searches[0],
+          "search sent %r" % directory.searches)
+    # Tab to the table (past Search, Tag, Country, Language), Enter adds the first row.
+    keys("Tab", "Tab", "Tab", "Tab", "Tab", "Return")
+    stations = next(c for c in walk(editor) if c.getRoleName() == "list" and c.name == "Stations")
+
+    def rows():
+        pump()
+        return [stations.getChildAtIndex(i).name for i in range(stations.childCount)]
+    check(wait_for(lambda: "Jazz One" in rows(), 30, "the added station"), "not added")
+    keys("Escape")
+    wait_for(lambda: (pump(), all(f.name != "Find stations" for f in frames()))[1], 30,
+             "the finder to close")
 
 
 def walk(node):

@@ -20,6 +20,7 @@
 #include "app/Unit1.h"
 #include "editor/Edit_Unit1.h"
 #include "engine/engine.h"
+#include "tests/support/no_sound_device.h"
 #include "tests/support/radio_server.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_audio.h"
@@ -34,12 +35,7 @@ using test::AudioFormat;
 using test::RadioServer;
 using test::TempFolder;
 
-int NoSoundDevice() {
-  BASS_DEVICEINFO info;
-  int count = 0;
-  while (BASS_GetDeviceInfo(static_cast<DWORD>(count), &info)) ++count;
-  return count - 1;
-}
+using test::NoSoundDevice;
 
 // Serves the window's events until pred holds; false after the time limit.
 bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = 15s) {

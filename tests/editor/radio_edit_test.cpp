@@ -19,8 +19,8 @@
 
 #include "editor/Edit_Unit1.h"
 #include "editor/input_box.h"
-#include "tests/platform/failure_conditions.h"
-#include "tests/stations/station_text.h"
+#include "tests/support/failure_conditions.h"
+#include "tests/support/station_text.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/widget_place.h"
 #include "ui/message_box.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "tests/support/no_sound_device.h"
 
 namespace tw::engine::test {
 
@@ -28,7 +29,7 @@ inline std::vector<ListedDevice> ListedDevices() {
   return devices;
 }
 
-inline int NoSoundDevice() { return static_cast<int>(ListedDevices().size()) - 1; }
+using tw::test::NoSoundDevice;
 
 class EngineTest : public ::testing::Test {
  protected:

@@ -1,10 +1,9 @@
-#include "engine/hls.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "engine/hls_playlist.h"
 #include "engine/playlists.h"
 
 namespace tw::engine::test {

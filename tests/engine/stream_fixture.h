@@ -24,6 +24,7 @@
 #include "engine/internal.h"
 #include "tests/engine/engine_fixture.h"
 #include "tests/support/radio_server.h"
+#include "tests/support/seconds_since.h"
 #include "tests/support/test_audio.h"
 
 namespace tw::engine::test {
@@ -49,9 +50,7 @@ inline bool WaitFor(const std::function<bool()>& done, milliseconds timeout = kW
   }
 }
 
-inline double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using tw::test::SecondsSince;
 
 // A test tone in a format, encoded once per process (encoding costs more than
 // playing a second of it).

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/platform/failure_conditions.h"
+#include "tests/support/failure_conditions.h"
 #include "tests/support/temp_folder.h"
 
 namespace tw {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/platform/failure_conditions.h"
+#include "tests/support/failure_conditions.h"
 #include "tests/support/temp_folder.h"
 
 namespace tw {
@@ -374,6 +374,11 @@ TEST(IniFile, KeepsTheFileEncoding) {
       {"UTF-8",
        "\xEF\xBB\xBF; \xC3\x84rger \xE2\x80\x93 Kommentar\r\n[Main]\r\nName=Bj\xC3\xB6rk\r\n",
        "\xEF\xBB\xBF; \xC3\x84rger \xE2\x80\x93 Kommentar\r\n[Main]\r\n"
+       "Name=\xE6\x9D\xB1\xE4\xBA\xAC \xF0\x9F\x8E\xB5\r\n"},
+      // What Linux editors write: no mark, read as UTF-8 and written back without one.
+      {"UTF-8 without a mark",
+       "; \xC3\x84rger \xE2\x80\x93 Kommentar\r\n[Main]\r\nName=Bj\xC3\xB6rk\r\n",
+       "; \xC3\x84rger \xE2\x80\x93 Kommentar\r\n[Main]\r\n"
        "Name=\xE6\x9D\xB1\xE4\xBA\xAC \xF0\x9F\x8E\xB5\r\n"},
       {"UTF-16 LE", Utf16Bytes(before, false), Utf16Bytes(after, false)},
       {"UTF-16 BE", Utf16Bytes(before, true), Utf16Bytes(after, true)},

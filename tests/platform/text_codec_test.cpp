@@ -112,7 +112,8 @@ TEST(TextCodec, Utf8Validity) {
 }
 
 // Catches a missed or misread byte-order mark, a mark left in the text, swapped
-// byte order, and a crash or lost text on a UTF-16 file of odd length.
+// byte order, a crash or lost text on a UTF-16 file of odd length, and a
+// UTF-8 file without a mark shown as mojibake.
 TEST(TextCodec, DecodeTextPicksEncodingByByteOrderMark) {
   struct Case {
     std::string bytes;
@@ -123,6 +124,9 @@ TEST(TextCodec, DecodeTextPicksEncodingByByteOrderMark) {
       {"", TextEncoding::Ansi, ""},
       {"[a]\r\nk=\xE9", TextEncoding::Ansi, "[a]\r\nk=\u00E9"},
       {"\xEF\xBB", TextEncoding::Ansi, "\u00EF\u00BB"},  // half a mark is text
+      {"[a]\r\nk=v", TextEncoding::Ansi, "[a]\r\nk=v"},  // ASCII stays 8-bit
+      {"Title=\xD0\xA1\xD1\x82 \xE6\x9D\xB1", TextEncoding::Utf8, "Title=\u0421\u0442 \u6771"},
+      {"k=\xC3\xA9 \xE9", TextEncoding::Ansi, "k=\u00C3\u00A9 \u00E9"},  // not all UTF-8
       {"\xEF\xBB\xBF", TextEncoding::Utf8Bom, ""},
       {"\xEF\xBB\xBFk=\xC3\xA9", TextEncoding::Utf8Bom, "k=\u00E9"},
       {"\xFF\xFE", TextEncoding::Utf16LE, ""},
@@ -155,6 +159,7 @@ TEST(TextCodec, EncodeTextWritesMarkAndByteOrder) {
   const Case cases[] = {
       {TextEncoding::Ansi, "k=\xE9\x80?"},
       {TextEncoding::Utf8Bom, "\xEF\xBB\xBF" + text},
+      {TextEncoding::Utf8, text},
       {TextEncoding::Utf16LE, "\xFF\xFEk\0=\0\xE9\0\xAC\x20\x3D\xD8\x00\xDE"s},
       {TextEncoding::Utf16BE, "\xFE\xFF\0k\0=\0\xE9\x20\xAC\xD8\x3D\xDE\x00"s},
   };

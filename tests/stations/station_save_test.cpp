@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/platform/failure_conditions.h"
-#include "tests/stations/station_text.h"
+#include "tests/support/failure_conditions.h"
+#include "tests/support/station_text.h"
 #include "tests/support/temp_folder.h"
 
 namespace tw {

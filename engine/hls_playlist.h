@@ -1,6 +1,7 @@
 // HLS playlists (RFC 8216): master playlists listing variants of a stream, and
 // media playlists listing its segments. Pure: no I/O, so tests and fuzzers drive
-// it directly; the segment loop that fetches and reloads lives elsewhere.
+// it directly (hls_playlist.cpp); the segment loop that fetches and reloads is
+// hls_source.cpp.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-// Station files for the editor's tests: writing them, and reading back what a
+// Station files for the tests: writing them, and reading back what a
 // save left behind.
 #pragma once
 

@@ -1,4 +1,4 @@
-// The stream table and the stream threads' entry points.
+// The stream table: every live stream by its handle (stream_table.cpp).
 #pragma once
 
 #include <memory>
@@ -18,13 +18,5 @@ std::vector<std::shared_ptr<Stream>> AllStreams();
 // Removes the stream from the table and the output and kills it. False for a
 // stale or 0 handle.
 bool FreeStream(DWORD handle);
-
-// Thread bodies.
-void RunNetwork(std::shared_ptr<Stream> stream);
-void RunDecoder(std::shared_ptr<Stream> stream);
-
-// Network thread: plays the HLS playlist `text` fetched from url. Returns as Play
-// in net_source.cpp does; *gotAudio tells whether any audio was queued.
-int PlayHls(Stream& stream, std::string text, std::string url, bool* gotAudio);
 
 }  // namespace tw::engine

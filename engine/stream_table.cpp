@@ -1,9 +1,10 @@
+#include "engine/stream_table.h"
+
 #include <mutex>
 #include <unordered_map>
 
 #include "engine/internal.h"
 #include "engine/mixer.h"
-#include "engine/streams.h"
 
 namespace tw::engine {
 

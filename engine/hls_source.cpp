@@ -7,18 +7,17 @@
 #include <optional>
 #include <string>
 
-#include "engine/ascii.h"
-#include "engine/hls.h"
+#include "engine/hls_playlist.h"
 #include "engine/http.h"
 #include "engine/internal.h"
 #include "engine/playlists.h"
-#include "engine/streams.h"
+#include "engine/stream_threads.h"
+#include "platform/text.h"
 
 namespace tw::engine {
 
 namespace {
 
-using ascii::Lowered;
 using Clock = std::chrono::steady_clock;
 
 // Segments that failed in a row (each after its retries) before the stream
@@ -66,12 +65,12 @@ double TargetSeconds(const HlsPlaylist& playlist) {
 std::string SegmentType(const std::string& contentType, const HlsSegment& segment) {
   // Whatever the server calls them, segments after an init segment are MP4.
   if (!segment.mapUrl.empty()) return "audio/mp4";
-  const std::string type = Lowered(contentType);
+  const std::string type = AsciiLowered(contentType);
   if (type.find("mp2t") != std::string::npos || type.find("aac") != std::string::npos ||
       type.find("mpeg") != std::string::npos || type.find("mp4") != std::string::npos) {
     return type;
   }
-  std::string path = Lowered(segment.url.substr(0, segment.url.find('?')));
+  std::string path = AsciiLowered(segment.url.substr(0, segment.url.find('?')));
   if (path.ends_with(".ts")) return "video/mp2t";
   if (path.ends_with(".aac")) return "audio/aac";
   if (path.ends_with(".mp3")) return "audio/mpeg";
@@ -231,7 +230,7 @@ class HlsReader {
     if (*gotAudio_ && !another) return true;
     if (!*gotAudio_) {
       *gotAudio_ = true;
-      stream_.SetTag(BASS_TAG_HTTP, head.TagList());
+      stream_.SetTag(BASS_TAG_HTTP, JoinListEntries(head.lines));
     }
     if (!mp4) map_.clear();
     type_ = type;

@@ -14,15 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/seconds_since.h"
+
 namespace tw::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // A bare HTTP client on a socket, so the server is checked byte for byte without
 // any library's view of HTTP in between.

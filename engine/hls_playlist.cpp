@@ -1,4 +1,4 @@
-#include "engine/hls.h"
+#include "engine/hls_playlist.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,15 +6,11 @@
 #include <deque>
 #include <initializer_list>
 
-#include "engine/ascii.h"
 #include "engine/playlists.h"
+#include "platform/text.h"
 
 namespace tw::engine {
 namespace {
-
-using ascii::EqualsNoCase;
-using ascii::StartsWithNoCase;
-using ascii::Trim;
 
 // The value of attribute `name` in an attribute list such as
 // BANDWIDTH=128000,CODECS="mp4a.40.2,mp4a.40.5",AUDIO="aac". Quoted values may
@@ -25,14 +21,14 @@ std::optional<std::string_view> FindAttribute(std::string_view list, std::string
   std::size_t i = 0;
   const std::size_t n = list.size();
   while (i < n) {
-    while (i < n && (list[i] == ',' || ascii::IsBlank(list[i]))) ++i;
+    while (i < n && (list[i] == ',' || IsAsciiSpace(list[i]))) ++i;
     std::size_t nameStart = i;
     while (i < n && list[i] != '=' && list[i] != ',') ++i;
-    std::string_view attrName = Trim(list.substr(nameStart, i - nameStart));
+    std::string_view attrName = TrimAsciiSpace(list.substr(nameStart, i - nameStart));
     std::string_view value;
     if (i < n && list[i] == '=') {
       ++i;
-      while (i < n && ascii::IsBlank(list[i])) ++i;
+      while (i < n && IsAsciiSpace(list[i])) ++i;
       if (i < n && list[i] == '"') {
         std::size_t end = list.find('"', i + 1);
         if (end == std::string_view::npos) end = n;
@@ -42,17 +38,17 @@ std::optional<std::string_view> FindAttribute(std::string_view list, std::string
       } else {
         std::size_t end = list.find(',', i);
         if (end == std::string_view::npos) end = n;
-        value = Trim(list.substr(i, end - i));
+        value = TrimAsciiSpace(list.substr(i, end - i));
         i = end;
       }
     }
-    if (!attrName.empty() && EqualsNoCase(attrName, name)) return value;
+    if (!attrName.empty() && EqualNoCase(attrName, name)) return value;
   }
   return std::nullopt;
 }
 
 std::optional<std::uint64_t> ParseUnsigned(std::string_view text) {
-  text = Trim(text);
+  text = TrimAsciiSpace(text);
   std::uint64_t value = 0;
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, value);
@@ -64,7 +60,7 @@ std::optional<std::uint64_t> ParseUnsigned(std::string_view text) {
 // players commonly do. Negative ("-1", an old M3U habit), infinite and
 // unreadable values give nullopt.
 std::optional<double> ParseSeconds(std::string_view text) {
-  text = Trim(text);
+  text = TrimAsciiSpace(text);
   double value = 0;
   auto [ptr, ec] =
       std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
@@ -103,7 +99,7 @@ int VariantRank(const HlsVariant& variant) {
   std::string_view codecs = variant.codecs;
   while (!codecs.empty()) {
     std::size_t comma = codecs.find(',');
-    CodecKind kind = ClassifyCodec(Trim(codecs.substr(0, comma)));
+    CodecKind kind = ClassifyCodec(TrimAsciiSpace(codecs.substr(0, comma)));
     audio = audio || kind == CodecKind::kAudio;
     video = video || kind == CodecKind::kVideo;
     codecs = comma == std::string_view::npos ? std::string_view() : codecs.substr(comma + 1);
@@ -118,7 +114,7 @@ class HlsReader {
   explicit HlsReader(std::string_view baseUrl) : base_(baseUrl) {}
 
   void Line(std::string_view line) {
-    line = Trim(line);
+    line = TrimAsciiSpace(line);
     if (line.empty()) return;
     if (line.front() == '#') {
       Tag(line);
@@ -174,14 +170,14 @@ class HlsReader {
       // A key tag without a readable METHOD counts as encryption: feeding
       // ciphertext to the decoder is worse than refusing the segment.
       auto method = FindAttribute(*key, "METHOD");
-      encrypted_ = !method || !EqualsNoCase(*method, "NONE");
+      encrypted_ = !method || !EqualNoCase(*method, "NONE");
     }
   }
 
   void MediaTag(std::string_view attrs) {
     auto type = FindAttribute(attrs, "TYPE");
     auto uri = FindAttribute(attrs, "URI");
-    if (!type || !EqualsNoCase(*type, "AUDIO") || !uri) return;
+    if (!type || !EqualNoCase(*type, "AUDIO") || !uri) return;
     if (playlist_.audioRenditions.size() >= kMaxHlsVariants) return;
     HlsAudioRendition rendition;
     rendition.url = CleanEntryUrl(base_, *uri);
@@ -190,7 +186,7 @@ class HlsReader {
     if (auto v = FindAttribute(attrs, "NAME")) rendition.name = *v;
     if (auto v = FindAttribute(attrs, "LANGUAGE")) rendition.language = *v;
     auto isDefault = FindAttribute(attrs, "DEFAULT");
-    rendition.isDefault = isDefault && EqualsNoCase(*isDefault, "YES");
+    rendition.isDefault = isDefault && EqualNoCase(*isDefault, "YES");
     playlist_.audioRenditions.push_back(std::move(rendition));
   }
 
@@ -235,11 +231,11 @@ class HlsReader {
 }  // namespace
 
 std::optional<HlsPlaylist> ParseHls(std::string_view text, std::string_view baseUrl) {
-  text = ascii::SkipBom(text);
+  text = SkipUtf8Bom(text);
   if (!text.starts_with("#EXTM3U")) return std::nullopt;
   HlsReader reader(baseUrl);
   bool first = true;
-  ascii::ForEachLine(text, [&](std::string_view line) {
+  ForEachLineUntil(text, [&](std::string_view line) {
     if (!first) reader.Line(line);  // the first line is the #EXTM3U header
     first = false;
     return true;

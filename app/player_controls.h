@@ -1,0 +1,65 @@
+// What any remote control (media keys and the sound menu over MPRIS, the tray,
+// timers, inhibitors) may do to the player and read from it. Remote controls talk
+// to this and never to the window's widgets; the main window implements it. All
+// calls are made on the UI thread.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+namespace tw {
+
+// The player's announcements. A remote control connects to these to learn when
+// to read again.
+class PlayerSignals : public QObject {
+  Q_OBJECT
+
+ signals:
+  // Something a remote control reads may have changed: playback, the song or
+  // station shown, the volume, the list or its selection.
+  void StateChanged();
+};
+
+class PlayerControls {
+ public:
+  virtual ~PlayerControls() = default;
+
+  // Commands: each does what the matching button or control of the window does.
+  // Play as the Play button does when nothing plays.
+  virtual void PlayCommand() = 0;
+  // Stop as the Stop button does; a connect under way stops once it has a stream.
+  virtual void StopCommand() = 0;
+  // Selects the station `delta` rows away and plays it; false at the list's end.
+  virtual bool StepStation(int delta) = 0;
+  // Shows the window, normal state, in front (the station editor in front of it
+  // when it is open).
+  virtual void RestoreWindow() = 0;
+  // Closes the window as "&Close" does, on a later turn of the event loop, so
+  // that a remote control's answer leaves before the window goes.
+  virtual void Quit() = 0;
+  // Moves the volume bar to percent (0 to 100), as a drag does.
+  virtual void SetVolume(int percent) = 0;
+
+  // Readings.
+  // A stream plays or buffers, or a connect is under way (and not asked to stop).
+  virtual bool PlaybackActive() const = 0;
+  // The station name as shown while playing; the list's name while connecting.
+  virtual QString StationShown() const = 0;
+  // The song title as shown.
+  virtual QString SongTitle() const = 0;
+  // The volume bar, 0 to 100.
+  virtual int Volume() const = 0;
+  virtual int StationCount() const = 0;
+  // The selected row of the station list, -1 for none.
+  virtual int CurrentStation() const = 0;
+  // A connect is under way; its end does not always announce itself.
+  virtual bool ConnectPending() const = 0;
+  // A box or the station editor waits for the user: the window's buttons are
+  // out of reach, and so are their remote twins.
+  virtual bool DialogOpen() const = 0;
+
+  // Where the player's announcements come from.
+  virtual PlayerSignals& Signals() = 0;
+};
+
+}  // namespace tw
