@@ -42,8 +42,8 @@ PortOutage::PortOutage(uint16_t port) : table_(TableName()) {
   // On loopback every packet passes the output hook: dropping there in both
   // directions silences the connection without a reset or an ICMP error.
   if (!RunNft("table inet " + table_ + " {\n  chain out {\n" +
-              "    type filter hook output priority -10; policy accept;\n" + "    tcp dport " +
-              p + " drop\n    tcp sport " + p + " drop\n  }\n}\n")) {
+              "    type filter hook output priority -10; policy accept;\n" + "    tcp dport " + p +
+              " drop\n    tcp sport " + p + " drop\n  }\n}\n")) {
     throw std::runtime_error("nft refused the outage table " + table_);
   }
   active_ = true;
