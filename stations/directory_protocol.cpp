@@ -138,17 +138,6 @@ int64_t Count(const Json& object, const char* key, int64_t max) {
   return 0;
 }
 
-std::string_view TrimBlanks(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualNoCase(text.substr(0, prefix.size()), prefix);
-}
-
 }  // namespace
 
 std::string SearchPath(const DirectoryQuery& query) {
@@ -247,8 +236,8 @@ bool IsWebStreamUrl(std::string_view url) {
 }
 
 StreamChoice ChooseStreamUrl(std::string_view urlResolved, std::string_view url) {
-  urlResolved = TrimBlanks(urlResolved);
-  url = TrimBlanks(url);
+  urlResolved = TrimAsciiSpace(urlResolved);
+  url = TrimAsciiSpace(url);
   if (IsWebStreamUrl(urlResolved)) return {std::string(urlResolved), {}};
   if (IsWebStreamUrl(url)) return {std::string(url), {}};
   const std::string_view shown = urlResolved.empty() ? url : urlResolved;
