@@ -20,6 +20,27 @@ bool RunNft(const std::string& ruleset) {
   return pclose(pipe) == 0 && written;
 }
 
+// Tables of test processes that were killed before they could delete them
+// (a time-out, a Ctrl+C) would keep their ports dead: removed here.
+void RemoveStaleTables() {
+  FILE* pipe = popen((std::string(kNft) + " list tables 2>/dev/null").c_str(), "r");
+  if (!pipe) return;
+  std::string stale;
+  char line[256];
+  const std::string prefix = "table inet tunewell_test_";
+  while (std::fgets(line, sizeof line, pipe)) {
+    const std::string text(line);
+    if (!text.starts_with(prefix)) continue;
+    // "table inet tunewell_test_<pid>_<n>"
+    const std::size_t from = prefix.size();
+    const std::string pid = text.substr(from, text.find('_', from) - from);
+    const std::string name = text.substr(6, text.find_first_of("\r\n") - 6);
+    if (access(("/proc/" + pid).c_str(), F_OK) != 0) stale += "delete table " + name + "\n";
+  }
+  pclose(pipe);
+  if (!stale.empty()) RunNft(stale);
+}
+
 std::string TableName() {
   static std::atomic<int> next{0};
   return "tunewell_test_" + std::to_string(getpid()) + "_" + std::to_string(next++);
@@ -30,6 +51,7 @@ std::string TableName() {
 std::string PortOutage::Unavailable() {
   if (geteuid() != 0) return "network outages need root (nftables rules); skipped";
   if (access(kNft, X_OK) != 0) return "network outages need nft (package nftables); skipped";
+  RemoveStaleTables();
   const std::string table = TableName();
   if (!RunNft("add table inet " + table + "\ndelete table inet " + table + "\n")) {
     return "nft cannot add a table here (no CAP_NET_ADMIN?); skipped";
