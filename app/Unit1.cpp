@@ -17,7 +17,9 @@
 #include "app/playback.h"
 #include "app/process_exit.h"
 #include "app/radio_status.h"
+#include "app/song_keeping.h"
 #include "app/status_display.h"
+#include "app/tray_desktop.h"
 #include "editor/Edit_Unit1.h"
 #include "engine/engine.h"
 #include "platform/atomic_file.h"
@@ -246,6 +248,13 @@ void TForm1::FormCreate() {
   for (const char16_t* plugin : kPlugins) BASS_PluginLoad(plugin, BASS_UNICODE);
   FillDeviceList();
   Scope = std::make_unique<TOcilloScope>(PaintFrame->width(), PaintFrame->height());
+  songKeeping_ = std::make_unique<tw::SongKeeping>(*this, *this, *GroupBox2, folder_,
+                                                   []() -> HSTREAM { return tw::CurrentStream; });
+  if (desktopArea_) {
+    desktopArea_->onSaveAction = [this](const std::string& title) {
+      songKeeping_->SaveSong(FromUtf8(title));
+    };
+  }
   started_ = true;
   // 257 auto-plays too (low 8 bits), 2 does not.
   if (settings_.autoPlayFlag == 1) Button1Click();
@@ -264,6 +273,8 @@ void TForm1::FormDestroy() {
   MonitorTimer->stop();
   TimerRender->stop();
   text.clear();
+  // Saves under way finish and the history reaches the disk while the engine runs.
+  songKeeping_.reset();
 
   tw::SettingsToWrite out;
   out.volume = ScrollBar1->value();
@@ -373,8 +384,7 @@ void TForm1::ComboBox1Change(int row) {
                           .arg(ComboBox1->itemText(row))
                           .arg(BASS_ErrorGetCode()));
     }
-    BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL,
-                             static_cast<float>(ScrollBar1->value()) / 100);
+    BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, StreamVolume());
     return;
   }
   const int previous = static_cast<int>(BASS_GetDevice());
@@ -388,8 +398,8 @@ void TForm1::ComboBox1Change(int row) {
   }
 }
 
-void TForm1::ScrollBar1Scroll(int position) {
-  BASS_ChannelSetAttribute(tw::CurrentStream, BASS_ATTRIB_VOL, static_cast<float>(position) / 100);
+void TForm1::ScrollBar1Scroll(int) {
+  BASS_ChannelSetAttribute(tw::CurrentStream, BASS_ATTRIB_VOL, StreamVolume());
   ShowVolume();
 }
 
@@ -408,5 +418,5 @@ void TForm1::TimerRenderTimer() {
   BASS_ChannelGetData(stream, wave.data(), 2048);
   if (Scope) Scope->Draw(PaintFrame, wave, 0, 50);
   // A newly connected stream takes the bar's volume within one tick.
-  BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, static_cast<float>(ScrollBar1->value()) / 100);
+  BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, StreamVolume());
 }

@@ -31,7 +31,8 @@ class TOcilloScope;
 class TPaintBox;
 namespace tw {
 class DesktopNotificationArea;
-}
+class SongKeeping;
+}  // namespace tw
 
 // The desktop the tray icon talks to. Left empty, the window uses this desktop's
 // notification area and clock; tests give fake ones.
@@ -98,6 +99,7 @@ class TForm1 : public QWidget, public tw::PlayerControls, public tw::RadioStatus
   void RestoreWindow() override;
   void Quit() override;
   void SetVolume(int percent) override;
+  void SetFadeLevel(double level) override;
   bool PlaybackActive() const override;
   QString StationShown() const override;
   QString SongTitle() const override;
@@ -156,6 +158,8 @@ class TForm1 : public QWidget, public tw::PlayerControls, public tw::RadioStatus
   void ImportStations();
   void StartSelected();
   void ShowVolume();
+  // The stream's volume: the bar's, times the fade level.
+  float StreamVolume() const;
   void CreateControls();
   void SetTabOrder();
   void DescribeForScreenReaders();
@@ -180,4 +184,7 @@ class TForm1 : public QWidget, public tw::PlayerControls, public tw::RadioStatus
   std::unique_ptr<tw::NotificationArea> ownArea_;
   std::unique_ptr<tw::TrayClock> ownClock_;
   tw::DesktopNotificationArea* desktopArea_ = nullptr;
+  double fadeLevel_ = 1.0;  // a sleep timer's fade
+  // The song history, saving songs, the sleep timer and the panel's menu.
+  std::unique_ptr<tw::SongKeeping> songKeeping_;
 };

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
+#include <algorithm>
 
 #include "app/Unit1.h"
 #include "app/mpris_state.h"
@@ -39,12 +40,14 @@ void TForm1::StartSelected() {
   // A row without a URL only turns the button into Stop.
   if (text[static_cast<std::size_t>(row)].empty()) return;
   playingName_ = ListBox1->item(row)->text();
+  emit playerSignals_.StationStarting();
   // A connect still under way is superseded: its worker frees what it made.
   tw::StartConnectWorker(text[static_cast<std::size_t>(row)]);
   NotifyRemoteControls();
 }
 
 void TForm1::StopPlayback() {
+  emit playerSignals_.PlaybackStopping();
   BASS_StreamFree(tw::CurrentStream);
   Label4->clear();
   Label3->clear();
@@ -110,6 +113,15 @@ int TForm1::Volume() const { return ScrollBar1->value(); }
 
 // Moves the bar, which sets the stream's volume and the label as a drag does.
 void TForm1::SetVolume(int percent) { ScrollBar1->setValue(percent); }
+
+void TForm1::SetFadeLevel(double level) {
+  fadeLevel_ = std::clamp(level, 0.0, 1.0);
+  BASS_ChannelSetAttribute(tw::CurrentStream, BASS_ATTRIB_VOL, StreamVolume());
+}
+
+float TForm1::StreamVolume() const {
+  return static_cast<float>(ScrollBar1->value() * fadeLevel_ / 100);
+}
 
 int TForm1::StationCount() const { return ListBox1->count(); }
 
@@ -180,11 +192,15 @@ void TForm1::RadioStatus(int code, intptr_t value, int senderError) {
   if (code == tw::kStatusStationName) stationShown_ = Label4->text();
   if (code == tw::kStatusConnecting || code == tw::kStatusNotPlaying) stationShown_.clear();
   if (code == tw::kStatusNotPlaying) {
+    emit playerSignals_.PlaybackStopping();
     // The connect is over even while its worker still waits on the box below.
     stopWhenConnected_ = false;
     connectFailed_ = true;
   }
   NotifyRemoteControls();
-  if (code == tw::kStatusTitle) AnnounceTitle();
+  if (code == tw::kStatusTitle) {
+    AnnounceTitle();
+    emit playerSignals_.TitleShown();
+  }
   if (update.showPlayError) ShowEngineError("Can't play the stream", senderError);
 }

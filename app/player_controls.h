@@ -18,6 +18,14 @@ class PlayerSignals : public QObject {
   // Something a remote control reads may have changed: playback, the song or
   // station shown, the volume, the list or its selection.
   void StateChanged();
+  // The panel has shown a title (status code 7), the same one again included;
+  // SongTitle() reads it.
+  void TitleShown();
+  // The stream stops (Stop, or it ended or failed by itself). Sent before the
+  // stream is freed, so what it keeps can still be read.
+  void PlaybackStopping();
+  // A station is being started (Play, a new station).
+  void StationStarting();
 };
 
 class PlayerControls {
@@ -39,6 +47,9 @@ class PlayerControls {
   virtual void Quit() = 0;
   // Moves the volume bar to percent (0 to 100), as a drag does.
   virtual void SetVolume(int percent) = 0;
+  // The sound's level against the volume bar, 0 to 1 (1: as the bar says), for
+  // a fade; the bar does not move.
+  virtual void SetFadeLevel(double level) = 0;
 
   // Readings.
   // A stream plays or buffers, or a connect is under way (and not asked to stop).

@@ -129,7 +129,10 @@ void DesktopNotificationArea::AskCapabilities() {
       QDBusConnection::sessionBus().asyncCall(ask, kCallTimeoutMs), this);
   connect(answer, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
     QDBusPendingReply<QStringList> reply = *call;
-    if (reply.isValid()) markup_ = reply.value().contains("body-markup");
+    if (reply.isValid()) {
+      markup_ = reply.value().contains("body-markup");
+      actions_ = reply.value().contains("actions");
+    }
     call->deleteLater();
   });
 }
@@ -178,8 +181,13 @@ TrayResult DesktopNotificationArea::ShowBalloon(const BalloonRequest& balloon) {
   // "&": the title must show as the station sent it.
   QString body = QString::fromStdString(balloon.text);
   if (markup_) body = body.toHtmlEscaped();
+  QStringList actions{"default", QString()};
+  if (actions_ && onSaveAction)
+    actions << "save"
+            << "Save";
+  lastText_ = balloon.text;
   notify << QString("Tunewell") << lastId_ << QString() << QString::fromStdString(balloon.title)
-         << body << QStringList{"default", QString()} << hints << balloon.timeoutMs;
+         << body << actions << hints << balloon.timeoutMs;
   auto* answer = new QDBusPendingCallWatcher(
       QDBusConnection::sessionBus().asyncCall(notify, kCallTimeoutMs), this);
   connect(answer, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
@@ -209,8 +217,13 @@ void DesktopNotificationArea::NotificationClosed(uint id, uint reason) {
   Deliver(reason == 1 || reason == 2 ? tray_code::kBalloonTimeout : tray_code::kBalloonHide);
 }
 
-void DesktopNotificationArea::ActionInvoked(uint id, const QString&) {
-  if (id == lastId_ && open_) Deliver(tray_code::kBalloonUserClick);
+void DesktopNotificationArea::ActionInvoked(uint id, const QString& action) {
+  if (id != lastId_) return;
+  if (action == "save") {
+    if (onSaveAction) onSaveAction(lastText_);
+    return;
+  }
+  if (open_) Deliver(tray_code::kBalloonUserClick);
 }
 
 void DesktopNotificationArea::Activated(QSystemTrayIcon::ActivationReason reason) {

@@ -38,6 +38,9 @@ class DesktopNotificationArea : public QObject, public NotificationArea {
   std::function<void(int code, const TrayPointer& pointer)> onCallback;
   // The tray host went away (false) or came (true).
   std::function<void(bool present)> onHostChanged;
+  // Set: song notifications offer "Save" where the service shows actions, and
+  // this gets the notification's text when it is chosen.
+  std::function<void(const std::string& text)> onSaveAction;
 
  private slots:
   void NotificationClosed(uint id, uint reason);
@@ -56,6 +59,8 @@ class DesktopNotificationArea : public QObject, public NotificationArea {
   bool hostPresent_ = false;
   bool notifications_ = false;  // a service owns org.freedesktop.Notifications
   bool markup_ = true;          // it reads markup in the body (most do)
+  bool actions_ = false;        // it shows actions
+  std::string lastText_;        // the last balloon's text
   uint lastId_ = 0;             // the last balloon's notification, replaced by the next
   bool open_ = false;           // lastId_ is on the screen
 };

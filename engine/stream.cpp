@@ -6,6 +6,7 @@
 
 #include "engine/internal.h"
 #include "engine/stream_table.h"
+#include "engine/stream_title.h"
 
 namespace tw::engine {
 
@@ -75,11 +76,13 @@ bool Stream::BeginAudio(std::string formatHint, bool sameFormat) {
   QueueMark mark;
   mark.section = true;
   mark.sameFormat = sameFormat;
+  kept.BeginSection(formatHint);
   mark.tag = std::move(formatHint);
   return network.PushMark(std::move(mark));
 }
 
 bool Stream::PushAudio(std::string_view bytes) {
+  kept.Append(bytes);
   lastAudioNanos.store(SteadyNanos(), std::memory_order_relaxed);
   const bool pushed = network.Push(bytes);
   lastAudioNanos.store(SteadyNanos(), std::memory_order_relaxed);
@@ -94,6 +97,11 @@ bool Stream::Connected() const {
          network.size() >= network.capacity() / 2;
 }
 
+bool Stream::PushMark(QueueMark mark) {
+  if (std::optional<std::string> title = TitleOfTag(mark.tagType, mark.tag)) kept.Title(*title);
+  return network.PushMark(std::move(mark));
+}
+
 void Stream::EndWith(int error) {
   if (!endKnown_.exchange(true)) endError = error;
 }
@@ -105,6 +113,7 @@ void Stream::Kill() {
   }
   phase = Phase::kEnded;
   network.Abort();
+  kept.Drop();
   {
     std::lock_guard lock(callbackMutex_);
     callbackStopped_ = true;

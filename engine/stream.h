@@ -23,6 +23,7 @@
 #include "engine/engine.h"
 #include "engine/history.h"
 #include "engine/pcm_ring.h"
+#include "engine/recent_audio.h"
 
 namespace tw::engine {
 
@@ -65,6 +66,8 @@ class Stream {
   ByteQueue network;
   PcmRing pcm;
   PlayedHistory history;  // what the output took from this stream
+  // The last minutes of compressed audio as they arrived, for saving a song.
+  RecentAudio kept{CurrentKeepBounds()};
   // Decoded audio not yet played, in milliseconds. Either thread.
   std::size_t DecodedAheadMs() const {
     return pcm.available() * 1000 / static_cast<std::size_t>(freq > 0 ? freq : 1);
@@ -82,7 +85,7 @@ class Stream {
   bool BeginAudio(std::string formatHint, bool sameFormat = false);
   bool PushAudio(std::string_view bytes);
   // A tag change and sync at this place in the audio.
-  bool PushMark(QueueMark mark) { return network.PushMark(std::move(mark)); }
+  bool PushMark(QueueMark mark);
   // Why the stream ends (the end sync's error). The first reason given wins: a
   // decoder that fails ends the network side, whose own error is then moot.
   void EndWith(int error);
