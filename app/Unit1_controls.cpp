@@ -12,6 +12,7 @@
 #include "app/Unit1.h"
 #include "app/mpris_state.h"
 #include "app/playback.h"
+#include "app/quit_player.h"
 #include "app/status_display.h"
 #include "engine/engine.h"
 #include "ui/window_helpers.h"
@@ -133,7 +134,7 @@ bool TForm1::DialogOpen() const { return QApplication::activeModalWidget() != nu
 
 void TForm1::Quit() {
   QMetaObject::invokeMethod(
-      this, [this] { close(); }, Qt::QueuedConnection);
+      this, [this] { tw::QuitPlayer(*this); }, Qt::QueuedConnection);
 }
 
 void TForm1::StartMonitor(int periodMs) {

@@ -66,7 +66,13 @@ void TForm1::AnnounceTitle() {
   if (title == lied) return;
   if (CheckBox3->isChecked()) return;
   if (!timerum) return;
-  TrayIcon1->BalloonHint("Tunewell", title, tw::TBalloonType::btNone, 5000, false);
+  if (TrayIcon1->IconVisible() || !desktopArea_) {
+    TrayIcon1->BalloonHint("Tunewell", title, tw::TBalloonType::btNone, 5000, false);
+  } else {
+    // No tray host holds the icon (stock GNOME), yet the desktop may well show
+    // notifications: the song goes there, by the same rules.
+    desktopArea_->NotifyWithoutIcon("Tunewell", title, 5000);
+  }
   // Kept whole, so that a long title or one in any script counts as announced.
   lied = title;
   timerum = false;

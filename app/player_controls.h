@@ -42,8 +42,10 @@ class PlayerControls {
   // Shows the window, normal state, in front (the station editor in front of it
   // when it is open).
   virtual void RestoreWindow() = 0;
-  // Closes the window as "&Close" does, on a later turn of the event loop, so
-  // that a remote control's answer leaves before the window goes.
+  // Ends the program as "&Close" does (settings written, icon removed), whatever
+  // the window's state: hidden in the tray, minimised, or under a box or the
+  // editor, which close. On a later turn of the event loop, so that a remote
+  // control's answer leaves before the window goes.
   virtual void Quit() = 0;
   // Moves the volume bar to percent (0 to 100), as a drag does.
   virtual void SetVolume(int percent) = 0;

@@ -14,6 +14,7 @@
 #include "app/mpris.h"
 #include "app/network_watch.h"
 #include "app/player_controls.h"
+#include "app/suspend_inhibitor.h"
 #include "platform/files_folder.h"
 #include "platform/program_folder.h"
 
@@ -47,13 +48,14 @@ void CatchTerminateSignals() {
 // UI thread only.
 struct TerminateRequest {
   bool requested = false;
-  QWidget* window = nullptr;  // the main window, once start-up is over
+  PlayerControls* player = nullptr;  // the main window, once start-up is over
 };
 
 // Watched from the moment the application exists, so that a box shown during
 // start-up (a fatal one waits for OK) does not keep the program from ending:
-// open boxes close, and start-up then ends as it would after OK. The main window
-// closes at once when it runs, or as soon as start-up is over.
+// open boxes close, and start-up then ends as it would after OK. Once start-up
+// is over the player quits as its Quit command does, whatever the window's state;
+// a second request changes nothing.
 void WatchTerminateSignals(QApplication& app, TerminateRequest& request) {
   if (g_signalPipe[0] < 0) return;
   auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
@@ -62,8 +64,11 @@ void WatchTerminateSignals(QApplication& app, TerminateRequest& request) {
     ssize_t ignored = ::read(g_signalPipe[0], &byte, 1);
     (void)ignored;
     request.requested = true;
-    QApplication::closeAllWindows();
-    if (request.window) request.window->close();
+    if (request.player) {
+      request.player->Quit();
+    } else {
+      QApplication::closeAllWindows();
+    }
   });
 }
 
@@ -101,6 +106,7 @@ int RunTunewell(int argc, char** argv, const RunHooks& hooks) {
   PlayerControls& controls = form;
   Mpris mpris(controls);
   mpris.Register();
+  SuspendInhibitor inhibitor(controls);
   // The network's return and the computer's wake-up make a station that waits
   // to reconnect try at once.
   NetworkWatch network;
@@ -108,7 +114,7 @@ int RunTunewell(int argc, char** argv, const RunHooks& hooks) {
                    [&] { network.SetPlaying(controls.PlaybackActive()); });
   // "S&tart in system tray" leaves only the icon.
   if (!form.startsHidden()) form.show();
-  terminate.window = &form;
+  terminate.player = &controls;
   if (terminate.requested) controls.Quit();
   if (hooks.onRunning) QTimer::singleShot(0, &form, hooks.onRunning);
   app.exec();

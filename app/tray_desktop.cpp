@@ -15,6 +15,9 @@
 #include <QThread>
 #include <QTimer>
 
+#include "app/tray_tooltip.h"
+#include "platform/text.h"
+
 namespace {
 
 const char* const kService = "org.freedesktop.Notifications";
@@ -102,6 +105,10 @@ void DesktopNotificationArea::WatchNotificationService() {
           [this](const QString&, const QString&, const QString& owner) {
             notifications_ = !owner.isEmpty();
             open_ = false;
+            // A service that restarted never gave the last id: the next song
+            // starts a new notification instead of replacing someone else's.
+            lastId_ = 0;
+            ++serviceRun_;
             if (notifications_) AskCapabilities();
           });
   // Asked without waiting; until the answer comes, balloons go to the tray icon.
@@ -140,14 +147,15 @@ void DesktopNotificationArea::AskCapabilities() {
 TrayResult DesktopNotificationArea::Add(const std::string& tip) {
   hostPresent_ = QSystemTrayIcon::isSystemTrayAvailable();
   if (!hostPresent_) return {false, kTrayErrorRefused};
-  icon_.setToolTip(QString::fromStdString(tip));
   icon_.show();
+  // Once shown, Qt has picked how it shows the icon, and so its tooltip.
+  icon_.setToolTip(TrayTooltip(tip, TrayIconIsXEmbed()));
   return {true, kTrayErrorNone};
 }
 
 TrayResult DesktopNotificationArea::ModifyTip(const std::string& tip) {
   if (!icon_.isVisible()) return {false, kTrayErrorRefused};
-  icon_.setToolTip(QString::fromStdString(tip));
+  icon_.setToolTip(TrayTooltip(tip, TrayIconIsXEmbed()));
   return {true, kTrayErrorNone};
 }
 
@@ -174,31 +182,46 @@ TrayResult DesktopNotificationArea::ShowBalloon(const BalloonRequest& balloon) {
     CloseNotification();
     return {true, kTrayErrorNone};
   }
+  Notify(balloon.title, balloon.text, balloon.timeoutMs);
+  return {true, kTrayErrorNone};
+}
+
+bool DesktopNotificationArea::NotifyWithoutIcon(const std::string& title, const std::string& text,
+                                                int timeoutMs) {
+  if (!notifications_) return false;
+  // Cut as a balloon's title and text are.
+  Notify(std::string(Utf8Prefix(title, 63)), std::string(Utf8Prefix(text, 255)), timeoutMs);
+  return true;
+}
+
+void DesktopNotificationArea::Notify(const std::string& title, const std::string& text,
+                                     int timeoutMs) {
   QDBusMessage notify = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Notify");
   QVariantMap hints;
   hints.insert("image-data", QVariant::fromValue(ImageOf(picture_)));
   // A server that reads markup in the body would drop "<b>" or turn "&amp;" into
   // "&": the title must show as the station sent it.
-  QString body = QString::fromStdString(balloon.text);
+  QString body = QString::fromStdString(text);
   if (markup_) body = body.toHtmlEscaped();
   QStringList actions{"default", QString()};
   if (actions_ && onSaveAction)
     actions << "save"
             << "Save";
-  lastText_ = balloon.text;
-  notify << QString("Tunewell") << lastId_ << QString() << QString::fromStdString(balloon.title)
-         << body << actions << hints << balloon.timeoutMs;
+  lastText_ = text;
+  notify << QString("Tunewell") << lastId_ << QString() << QString::fromStdString(title) << body
+         << actions << hints << timeoutMs;
   auto* answer = new QDBusPendingCallWatcher(
       QDBusConnection::sessionBus().asyncCall(notify, kCallTimeoutMs), this);
-  connect(answer, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
-    QDBusPendingReply<uint> reply = *call;
-    if (reply.isValid()) {
-      lastId_ = reply.value();
-      open_ = true;
-    }
-    call->deleteLater();
-  });
-  return {true, kTrayErrorNone};
+  connect(answer, &QDBusPendingCallWatcher::finished, this,
+          [this, run = serviceRun_](QDBusPendingCallWatcher* call) {
+            QDBusPendingReply<uint> reply = *call;
+            // An answer from a service that has gone since is not this one's id.
+            if (reply.isValid() && run == serviceRun_) {
+              lastId_ = reply.value();
+              open_ = true;
+            }
+            call->deleteLater();
+          });
 }
 
 void DesktopNotificationArea::CloseNotification() {
@@ -223,7 +246,13 @@ void DesktopNotificationArea::ActionInvoked(uint id, const QString& action) {
     if (onSaveAction) onSaveAction(lastText_);
     return;
   }
-  if (open_) Deliver(tray_code::kBalloonUserClick);
+  if (!open_) return;
+  // A click takes a balloon off; a song notification without an icon goes the same way.
+  if (!icon_.isVisible()) {
+    CloseNotification();
+    return;
+  }
+  Deliver(tray_code::kBalloonUserClick);
 }
 
 void DesktopNotificationArea::Activated(QSystemTrayIcon::ActivationReason reason) {

@@ -29,6 +29,11 @@ class DesktopNotificationArea : public QObject, public NotificationArea {
   TrayResult Delete() override;
   bool AcceptsBalloons() override;
 
+  // A song notification while no tray host holds the icon (stock GNOME): straight
+  // to the notification service, replacing the last one as balloons do. False
+  // when no service is there.
+  bool NotifyWithoutIcon(const std::string& title, const std::string& text, int timeoutMs);
+
   // Whether a tray host is there to show the icon.
   bool HostPresent() const { return hostPresent_; }
   // Looks whether the tray host came or went since the last look.
@@ -53,6 +58,7 @@ class DesktopNotificationArea : public QObject, public NotificationArea {
   void WatchNotificationService();
   void CloseNotification();
   void AskCapabilities();
+  void Notify(const std::string& title, const std::string& text, int timeoutMs);
 
   QSystemTrayIcon icon_;
   QIcon picture_;
@@ -63,6 +69,7 @@ class DesktopNotificationArea : public QObject, public NotificationArea {
   std::string lastText_;        // the last balloon's text
   uint lastId_ = 0;             // the last balloon's notification, replaced by the next
   bool open_ = false;           // lastId_ is on the screen
+  uint serviceRun_ = 0;         // counts the service's owners: ids are theirs alone
 };
 
 class DesktopTrayClock : public QObject, public TrayClock {

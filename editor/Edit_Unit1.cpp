@@ -262,6 +262,9 @@ void OpenStationEditor(QWidget* owner, const std::filesystem::path& folder, floa
   // QPointer: should the owner go while the dialog runs, it takes the dialog with
   // it, and the delete below must not run a second time.
   QPointer<TRadioEdit> dialog = new TRadioEdit(folder, owner);
+  // Modal over its owner only: an application-modal dialog would also block the
+  // tray icon, and a window minimised into the tray could not come back.
+  dialog->setWindowModality(Qt::WindowModal);
   dialog->previewVolume = previewVolume;
   dialog->exec();
   delete dialog.data();

@@ -38,15 +38,22 @@ class TrayDesktopTest : public ::testing::Test {
   }
 
   std::unique_ptr<ChildProcess> StartPlayer(const std::string& stations,
-                                            const std::string& settings) {
+                                            const std::string& settings,
+                                            const std::vector<std::string>& moreEnv = {}) {
+    auto player = Launch(stations, settings, moreEnv);
+    EXPECT_TRUE(player->WaitForOutput("RUNNING", 60s)) << player->output();
+    return player;
+  }
+  // Starts the player without waiting for it (the shipped one prints nothing).
+  std::unique_ptr<ChildProcess> Launch(const std::string& stations, const std::string& settings,
+                                       const std::vector<std::string>& moreEnv = {}) {
     program.Write("favorites.cfg", stations);
     program.Write("radio_config.cfg", settings);
     std::vector<std::string> env = desktop.Environment();
     env.insert(env.end(), {"XDG_RUNTIME_DIR=" + (locks / "run").string(), "SDL_AUDIODRIVER=dummy",
                            "TW_TEST_TIMER1_MS=1500"});
-    auto player = std::make_unique<ChildProcess>((program / "tunewell").string(), env);
-    EXPECT_TRUE(player->WaitForOutput("RUNNING", 60s)) << player->output();
-    return player;
+    env.insert(env.end(), moreEnv.begin(), moreEnv.end());
+    return std::make_unique<ChildProcess>((program / "tunewell").string(), env);
   }
 
   // X window ids of the lines of `xwininfo -root -tree` that match.
@@ -136,7 +143,7 @@ TEST_F(TrayDesktopTest, SongNotificationsMinimiseToTheTrayAndBack) {
   // next two are, one per tick, the second replacing the first.
   route.titles = {{0, "StreamTitle='Before the tick';"},
                   {64000, "StreamTitle='Tom & Jerry <Live>';"},
-                  {160000, "StreamTitle='Second song';"}};
+                  {160000, "StreamTitle='<b>Live</b> &amp; <i>Loud</i>';"}};
   route.loopBody = true;
   route.bytesPerSecond = 16000;
   route.burstBytes = 32000;
@@ -149,7 +156,8 @@ TEST_F(TrayDesktopTest, SongNotificationsMinimiseToTheTrayAndBack) {
   const std::string window = MainWindow();
   ASSERT_TRUE(WaitUntil([&] { return Mapped(window); }, 30s));
 
-  ASSERT_TRUE(player->WaitForOutput("Label3=[Second song]", 60s)) << player->output();
+  ASSERT_TRUE(player->WaitForOutput("Label3=[<b>Live</b> &amp; <i>Loud</i>]", 60s))
+      << player->output();
   // Each balloon is taken off after 5 s, which puts it into dunst's history.
   std::vector<std::vector<std::string>> shown;
   ASSERT_TRUE(WaitUntil([&] { return (shown = History()).size() >= 2; }, 30s));
@@ -158,8 +166,12 @@ TEST_F(TrayDesktopTest, SongNotificationsMinimiseToTheTrayAndBack) {
   EXPECT_EQ(shown[1][2], "Tunewell");
   // dunst reads markup: the title went escaped, so it shows as written.
   EXPECT_EQ(shown[1][3], "Tom &amp; Jerry &lt;Live&gt;");
-  EXPECT_EQ(shown[0][3], "Second song");
+  EXPECT_EQ(shown[0][3], "&lt;b&gt;Live&lt;/b&gt; &amp;amp; &lt;i&gt;Loud&lt;/i&gt;");
   EXPECT_EQ(shown[0][0], shown[1][0]);
+  // The tooltip (Qt's own on this XEmbed host) shows the title as sent, markup
+  // and entities as plain text.
+  EXPECT_TRUE(player->WaitForOutput("TIP=[<b>Live</b> &amp; <i>Loud</i>]", 20s))
+      << player->output();
 
   // A minimise from the window manager: only the icon is left.
   desktop.Run("/usr/bin/xdotool", {"windowminimize", window});
@@ -205,6 +217,227 @@ TEST_F(TrayDesktopTest, StartInTheTrayNeedsATrayHost) {
     player->Signal(SIGTERM);
     EXPECT_EQ(player->Wait(30s), 0);
   }
+}
+
+// A desktop ends its session with SIGTERM, and the media controls' Quit takes the
+// same path: the player must end as Close does (settings written, exit 0) also
+// while its window sits in the tray, where closing a hidden window alone would
+// leave the process running and the settings unwritten.
+TEST_F(TrayDesktopTest, QuitsFromTheTrayAsCloseDoes) {
+  desktop.StartTrayHost();
+  const std::string stations = "[001]\r\nPath=http://127.0.0.1:9/a\r\nTitle=Alpha\r\n";
+  enum class How { kSigterm, kSigtermTwice, kSigint, kMediaQuit };
+  struct Case {
+    const char* what;
+    const char* startTray;
+    bool minimiseFirst;
+    How how;
+    bool editorOpen = false;
+  } cases[] = {
+      {"started in the tray, SIGTERM", "1", false, How::kSigterm},
+      {"minimised into the tray, SIGTERM twice", "0", true, How::kSigtermTwice},
+      {"minimised into the tray, SIGINT", "0", true, How::kSigint},
+      {"started in the tray, the media controls' Quit", "1", false, How::kMediaQuit},
+      {"the editor open, minimised into the tray, SIGTERM", "0", true, How::kSigterm, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string settings =
+        std::string("[MAIN]\r\nVOLUME=61\r\nLAST=0\r\nDevice=0\r\nStartTray=") + c.startTray +
+        "\r\nPlaylast=0\r\n";
+    auto player = StartPlayer(stations, settings);
+    ASSERT_TRUE(WaitUntil([&] { return !DockedIcon().empty(); }, 30s));
+    if (c.minimiseFirst) {
+      ASSERT_TRUE(WaitUntil([&] { return Mapped(MainWindow()); }, 30s));
+      const std::string window = MainWindow();
+      if (c.editorOpen) {
+        desktop.Run("/usr/bin/xdotool", {"windowactivate", "--sync", window});
+        desktop.Run("/usr/bin/xdotool", {"key", "--window", window, "alt+e"});
+        ASSERT_TRUE(WaitUntil([&] { return !Windows("\"Tunewell Editor").empty(); }, 20s));
+      }
+      desktop.Run("/usr/bin/xdotool", {"windowminimize", window});
+      ASSERT_TRUE(WaitUntil([&] { return !Mapped(window); }, 20s));
+    } else {
+      EXPECT_FALSE(WaitUntil([&] { return Mapped(MainWindow()); }, 1s));
+    }
+    switch (c.how) {
+      case How::kSigterm:
+        player->Signal(SIGTERM);
+        break;
+      case How::kSigtermTwice:
+        player->Signal(SIGTERM);
+        player->Signal(SIGTERM);
+        break;
+      case How::kSigint:
+        player->Signal(SIGINT);
+        break;
+      case How::kMediaQuit:
+        // Debian's playerctl has no "quit": the call it would make.
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+              return desktop
+                         .Run("/usr/bin/dbus-send",
+                              {"--session", "--print-reply",
+                               "--dest=org.mpris.MediaPlayer2.tunewell", "/org/mpris/MediaPlayer2",
+                               "org.mpris.MediaPlayer2.Quit"})
+                         .find("method return") != std::string::npos;
+            },
+            30s));
+        break;
+    }
+    EXPECT_EQ(player->Wait(30s), 0);
+    // Rewritten: NoHint was not there before. The editor closes as Cancel, and
+    // the list it reloads then has no row selected.
+    std::string saved = settings + "NoHint=0\r\n";
+    if (c.editorOpen) saved.replace(saved.find("LAST=0"), 6, "LAST=-1");
+    EXPECT_EQ(program.Read("radio_config.cfg"), saved);
+    // The icon went with the player.
+    EXPECT_TRUE(WaitUntil([&] { return DockedIcon().empty(); }, 10s));
+  }
+}
+
+// SIGTERM while "Can't play the stream" waits for OK and the window is in the
+// tray: the box closes, the player ends and the settings are written, no hang.
+// The shipped executable, whose boxes really wait.
+TEST_F(TrayDesktopTest, QuitsFromTheTrayWhileABoxWaits) {
+  desktop.StartTrayHost();
+  fs::remove(program / "tunewell");
+  fs::copy_file(TW_TUNEWELL_EXE, program / "tunewell");
+  auto player =
+      Launch("[001]\r\nPath=http://127.0.0.1:9/a\r\nTitle=Alpha\r\n",
+             "[MAIN]\r\nVOLUME=61\r\nLAST=0\r\nDevice=0\r\nStartTray=1\r\nPlaylast=1\r\n");
+  ASSERT_TRUE(WaitUntil([&] { return !DockedIcon().empty(); }, 60s));
+  // The box is the player's one window named "Tunewell".
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        auto boxes = Windows("\"Tunewell\": \\(\"tunewell");
+        return !boxes.empty() && Mapped(boxes[0]);
+      },
+      60s))
+      << desktop.Run("/usr/bin/xwininfo", {"-root", "-tree"});
+  EXPECT_FALSE(Mapped(MainWindow()));
+  player->Signal(SIGTERM);
+  EXPECT_EQ(player->Wait(30s), 0);
+  EXPECT_EQ(program.Read("radio_config.cfg"),
+            "[MAIN]\r\nVOLUME=61\r\nLAST=0\r\nDevice=0\r\nStartTray=1\r\nPlaylast=1\r\n"
+            "NoHint=0\r\n");
+}
+
+// A station that names a new song every 3 s, from 2 s in, for a minute.
+test::RadioServer::Route SongEveryThreeSeconds() {
+  test::RadioServer::Route route;
+  route.statusLine = "ICY 200 OK";
+  route.headers = {"Content-Type: audio/mpeg", "icy-name:Loopback FM"};
+  test::ToneSpec tone;
+  tone.seconds = 4;
+  route.body = test::EncodeTone(test::AudioFormat::kMp3, tone);
+  route.metaint = 4096;
+  for (int song = 1; song <= 20; ++song) {
+    route.titles.push_back({static_cast<size_t>(song) * 48000 - 16000,
+                            "StreamTitle='Song " + std::to_string(song) + "';"});
+  }
+  route.loopBody = true;
+  route.bytesPerSecond = 16000;
+  route.burstBytes = 32000;
+  return route;
+}
+
+// Catches song notifications lost on a desktop without a tray (stock GNOME),
+// notifications that stack once the user closed or clicked one, and a restarted
+// notification service having another program's notification replaced by a song
+// (an id only the old service gave).
+TEST_F(TrayDesktopTest, SongNotificationsWithoutATrayHost) {
+  desktop.StartNotificationService();
+  test::RadioServer server;
+  server.Serve("/live", SongEveryThreeSeconds());
+  auto player = StartPlayer("[001]\r\nPath=" + server.Url("/live") + "\r\nTitle=Loopback\r\n",
+                            "[MAIN]\r\nPlayLast=1\r\nLAST=0\r\nDevice=2\r\n");
+  auto displayed = [&] {
+    return std::atoi(desktop.Run("/usr/bin/dunstctl", {"count", "displayed"}).c_str());
+  };
+  ASSERT_TRUE(WaitUntil([&] { return displayed() == 1; }, 60s)) << player->output();
+  desktop.Run("/usr/bin/dunstctl", {"close"});
+  ASSERT_TRUE(WaitUntil([&] { return History().size() == 1; }, 10s));
+  ASSERT_TRUE(WaitUntil([&] { return displayed() == 1; }, 20s));
+  // The next songs replace it: never two at once.
+  EXPECT_FALSE(WaitUntil([&] { return displayed() > 1; }, 4s));
+  desktop.Run("/usr/bin/dunstctl", {"action"});
+  ASSERT_TRUE(WaitUntil([&] { return History().size() == 2; }, 10s));
+  ASSERT_TRUE(WaitUntil([&] { return displayed() == 1; }, 20s));
+  EXPECT_FALSE(WaitUntil([&] { return displayed() > 1; }, 4s));
+
+  // The service restarts; another program's notification comes first.
+  desktop.StopNotificationService();
+  desktop.StartNotificationService();
+  const std::string other =
+      desktop.Run("/usr/bin/gdbus", {"call", "--session", "--dest", "org.freedesktop.Notifications",
+                                     "--object-path", "/org/freedesktop/Notifications", "--method",
+                                     "org.freedesktop.Notifications.Notify", "Other", "0", "",
+                                     "Other", "Stays", "[]", "{}", "0"});
+  ASSERT_NE(other.find("uint32"), std::string::npos) << other;
+  // The next song starts a notification of its own; the songs after replace it.
+  EXPECT_TRUE(WaitUntil([&] { return displayed() == 2; }, 20s));
+  EXPECT_FALSE(WaitUntil([&] { return displayed() != 2; }, 5s));
+  EXPECT_TRUE(History().empty());
+
+  player->Signal(SIGTERM);
+  EXPECT_EQ(player->Wait(30s), 0);
+  EXPECT_EQ(player->output().find("BOX"), std::string::npos) << player->output();
+}
+
+// Catches a crash or a box when no notification service runs: the title goes to
+// Qt's own balloon at the icon.
+TEST_F(TrayDesktopTest, QtBalloonWithoutANotificationService) {
+  desktop.StartTrayHost();
+  test::RadioServer server;
+  server.Serve("/live", SongEveryThreeSeconds());
+  auto player = StartPlayer("[001]\r\nPath=" + server.Url("/live") + "\r\nTitle=Loopback\r\n",
+                            "[MAIN]\r\nPlayLast=1\r\nLAST=0\r\nDevice=2\r\n");
+  ASSERT_TRUE(WaitUntil([&] { return !DockedIcon().empty(); }, 30s));
+  ASSERT_TRUE(player->WaitForOutput("BALLOON=[Tunewell|Song ", 60s)) << player->output();
+  ASSERT_TRUE(player->WaitForOutput("Label3=[Song 3]", 30s)) << player->output();
+  EXPECT_TRUE(player->Running());
+  player->Signal(SIGTERM);
+  EXPECT_EQ(player->Wait(30s), 0);
+  EXPECT_EQ(player->output().find("BOX"), std::string::npos) << player->output();
+}
+
+// Catches a window restored from the tray under the station editor, blocked by a
+// dialog nobody sees: the editor must come in front, and active.
+TEST_F(TrayDesktopTest, RestoreFromTheTrayBringsTheEditorToTheFront) {
+  desktop.StartTrayHost();
+  auto player =
+      StartPlayer("[001]\r\nPath=http://127.0.0.1:9/a\r\nTitle=Alpha\r\n", "[MAIN]\r\nLAST=0\r\n");
+  std::string icon;
+  ASSERT_TRUE(WaitUntil([&] { return !(icon = DockedIcon()).empty(); }, 30s));
+  const std::string window = MainWindow();
+  ASSERT_TRUE(WaitUntil([&] { return Mapped(window); }, 30s));
+  auto editors = [&] { return Windows("\"Tunewell Editor[^\"]*\": \\(\"tunewell"); };
+  desktop.Run("/usr/bin/xdotool", {"windowactivate", "--sync", window});
+  desktop.Run("/usr/bin/xdotool", {"key", "--window", window, "alt+e"});
+  std::string editor;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        auto found = editors();
+        return !found.empty() && Mapped(editor = found[0]);
+      },
+      20s))
+      << desktop.Run("/usr/bin/xwininfo", {"-root", "-tree"});
+
+  desktop.Run("/usr/bin/xdotool", {"windowminimize", window});
+  ASSERT_TRUE(WaitUntil([&] { return !Mapped(window); }, 20s));
+  desktop.Run("/usr/bin/xdotool", {"mousemove", "--window", icon, "5", "5", "click", "1"});
+  ASSERT_TRUE(WaitUntil([&] { return Mapped(window); }, 20s));
+  EXPECT_TRUE(Mapped(editor));
+  auto active = [&] {
+    std::string id = desktop.Run("/usr/bin/xdotool", {"getactivewindow"});
+    while (!id.empty() && id.back() == '\n') id.pop_back();
+    return id.empty() ? -1L : std::stol(id);
+  };
+  EXPECT_TRUE(WaitUntil([&] { return active() == std::stol(editor, nullptr, 16); }, 10s))
+      << active() << " " << editor;
+  player->Signal(SIGTERM);
+  EXPECT_EQ(player->Wait(30s), 0);
 }
 
 }  // namespace

@@ -100,6 +100,13 @@ void DesktopSession::StartNotificationService() {
   if (!up) throw std::runtime_error("dunst did not start");
 }
 
+void DesktopSession::StopNotificationService() {
+  if (!notifications_) return;
+  notifications_->Signal(SIGTERM);
+  if (notifications_->Wait(5s) < 0) notifications_->Signal(SIGKILL);
+  notifications_.reset();
+}
+
 void DesktopSession::StartTrayHost() {
   trayHost_ = Start("/usr/bin/trayer", {"--edge", "top", "--widthtype", "request"});
 }

@@ -25,6 +25,7 @@ class DesktopSession {
 
   void StartWindowManager();
   void StartNotificationService();
+  void StopNotificationService();
   void StartTrayHost();
   void StopTrayHost();
 
