@@ -243,6 +243,8 @@ void TForm1::FormCreate() {
   ShowVolume();
   BASS_SetConfig(BASS_CONFIG_BUFFER, 5000);
   BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
+  // A station that played comes back after any outage until it is stopped.
+  BASS_SetConfig(BASS_CONFIG_NET_RECONNECT, BASS_NET_RECONNECT_FOREVER);
   for (const char16_t* plugin : kPlugins) BASS_PluginLoad(plugin, BASS_UNICODE);
   FillDeviceList();
   Scope = std::make_unique<TOcilloScope>(PaintFrame->width(), PaintFrame->height());

@@ -170,6 +170,14 @@ void TForm1::MonitorTick() {
     NotifyRemoteControls();
     return;
   }
+  if (tw::IsReconnecting(BASS_ChannelIsActive(stream),
+                         BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED))) {
+    // Shown once; the tick goes on until the audio is back.
+    if (Label4->text() != "reconnecting...") {
+      RadioStatus(tw::kStatusReconnecting, 0, BASS_ErrorGetCode());
+    }
+    return;
+  }
   if (tw::IsShownBufferingReading(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFERING))) {
     // Read again: the value shown is the newer one.
     const QWORD left = BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFERING);

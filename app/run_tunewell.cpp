@@ -12,6 +12,7 @@
 #include "app/Sdoppelt.h"
 #include "app/Unit1.h"
 #include "app/mpris.h"
+#include "app/network_watch.h"
 #include "app/player_controls.h"
 #include "app/suspend_inhibitor.h"
 #include "platform/files_folder.h"
@@ -106,6 +107,11 @@ int RunTunewell(int argc, char** argv, const RunHooks& hooks) {
   Mpris mpris(controls);
   mpris.Register();
   SuspendInhibitor inhibitor(controls);
+  // The network's return and the computer's wake-up make a station that waits
+  // to reconnect try at once.
+  NetworkWatch network;
+  QObject::connect(&controls.Signals(), &PlayerSignals::StateChanged, &network,
+                   [&] { network.SetPlaying(controls.PlaybackActive()); });
   // "S&tart in system tray" leaves only the icon.
   if (!form.startsHidden()) form.show();
   terminate.player = &controls;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "engine/engine.h"
 #include "platform/text.h"
 #include "platform/text_codec.h"
 
@@ -37,6 +38,10 @@ int32_t BufferingPercent(uint64_t reading) {
   return static_cast<int32_t>(100u - static_cast<uint32_t>(reading & 0xFFFFFFFF));
 }
 
+bool IsReconnecting(uint32_t active, uint64_t connected) {
+  return active == BASS_ACTIVE_STALLED && connected == 0;
+}
+
 StatusUpdate StatusUpdateFor(int code, intptr_t value) {
   StatusUpdate update;
   switch (code) {
@@ -63,6 +68,9 @@ StatusUpdate StatusUpdateFor(int code, intptr_t value) {
       break;
     case kStatusServerLine:
       update.bottom = EngineTextToUtf8(TextValue(value));
+      break;
+    case kStatusReconnecting:
+      update.state = "reconnecting...";
       break;
     default:
       break;

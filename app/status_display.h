@@ -17,6 +17,9 @@ enum StatusCode : int {
   kStatusBitRate = 4,      // value: text
   kStatusTitle = 7,        // value: text
   kStatusServerLine = 8,   // value: text
+  // value unused: the buffer ran dry and no connection brings audio (the
+  // window's own code, sent by its monitor tick)
+  kStatusReconnecting = 20,
 };
 
 // Unset lines keep their text. Texts are UTF-8.
@@ -37,6 +40,12 @@ StatusUpdate StatusUpdateFor(int code, intptr_t value);
 std::string StationNameText(std::string_view name);
 
 std::string BufferingText(int32_t percent);
+
+// The monitor tick's reading while the stream does not play: "reconnecting..."
+// when it has stalled (BASS_ChannelIsActive) and its connection brings no
+// audio (BASS_FILEPOS_CONNECTED), rather than a buffering percentage that
+// would stand still at 0 for as long as the network is gone.
+bool IsReconnecting(uint32_t active, uint64_t connected);
 
 // The monitor tick's buffering reading (the stream's buffering file position):
 // shown unless it is 0 or the engine's error value (all ones).

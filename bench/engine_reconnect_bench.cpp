@@ -3,6 +3,13 @@
 //   and the reconnect bursts; from the drop to the first sample of the new
 //   response heard. Reference: the back-off's first step (500 ms), which the
 //   figure cannot beat; the rest is connecting, decoding and refilling.
+// - Back after an outage: every packet of the station's port dropped for 25 s
+//   (nftables; needs root, else skipped), longer than the read time-out, so
+//   the stream has given up its connection and reconnects with attempts
+//   nothing answers; from the rule's removal to the first sample heard.
+//   Reference: the attempts' own step, one every 2 s, which bounds the wait
+//   for the next attempt. Once more with BASS_NetReconnectNow called when the
+//   rule goes (the desktop saying the network is back).
 // - First sample of an fMP4 HLS list (FFmpeg's own HLS muxer made it), from
 //   the list's first body byte, against the ffmpeg tool on the same list.
 #include <poll.h>
@@ -20,6 +27,7 @@
 #include "engine/internal.h"
 #include "tests/support/hls_fmp4.h"
 #include "tests/support/no_sound_device.h"
+#include "tests/support/port_outage.h"
 #include "tests/support/radio_server.h"
 #include "tests/support/test_audio.h"
 
@@ -77,6 +85,46 @@ double ReconnectTrial(tw::test::RadioServer& server, int trial) {
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  BASS_StreamFree(stream);
+  return result;
+}
+
+// Rule removed -> first sample of the station's new response, in ms;
+// negative when it did not come back.
+double OutageTrial(tw::test::RadioServer& server, int trial, bool told) {
+  constexpr auto kOutage = std::chrono::seconds(25);
+  const std::string path = "/outage" + std::to_string(trial) + (told ? "t" : "");
+  tw::test::RadioServer::Route first;
+  first.headers = {"Content-Type: audio/mpeg"};
+  first.body = tw::test::EncodeTone(tw::test::AudioFormat::kMp3, {});
+  first.loopBody = true;
+  first.bytesPerSecond = kBytesPerSecond;
+  first.burstBytes = static_cast<size_t>(kBytesPerSecond);
+  server.Serve(path, first);
+  const HSTREAM stream = BASS_StreamCreateURL(server.Url(path).c_str(), 0, 0, nullptr, nullptr);
+  if (!stream) return -1;
+  BASS_ChannelPlay(stream, 0);
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  double result = -1;
+  {
+    tw::test::PortOutage outage(server.Port());
+    tw::test::ToneSpec second;
+    second.frequency = kSecondHz;
+    tw::test::RadioServer::Route again = first;
+    again.body = tw::test::EncodeTone(tw::test::AudioFormat::kMp3, second);
+    server.Serve(path, again);
+    std::this_thread::sleep_for(kOutage);
+    outage.End();
+    const Clock::time_point back = Clock::now();
+    if (told) BASS_NetReconnectNow();
+    while (Clock::now() - back < std::chrono::seconds(10)) {
+      if (Hears(stream, kSecondHz)) {
+        result = Ms(Clock::now() - back) - 512.0 * 1000 / kRate;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
   BASS_StreamFree(stream);
   return result;
@@ -143,6 +191,33 @@ int main() {
                 Median(reconnect) / 500.0);
   } else {
     exitCode = 1;
+  }
+
+  const std::string why = tw::test::PortOutage::Unavailable();
+  if (!why.empty()) {
+    std::printf("Back after an outage: %s\n\n", why.c_str());
+  } else {
+    BASS_SetConfig(BASS_CONFIG_NET_RECONNECT, BASS_NET_RECONNECT_FOREVER);
+    constexpr int kOutageTrials = 3;
+    for (bool told : {false, true}) {
+      std::vector<double> back;
+      for (int i = 0; i < kOutageTrials; ++i) {
+        const double ms = OutageTrial(server, i, told);
+        if (ms >= 0) back.push_back(ms);
+      }
+      std::printf(
+          "Back after a 25 s outage of the station's port (nftables), %s;\n"
+          "median of %d runs (min .. max):\n",
+          told ? "BASS_NetReconnectNow called at its end" : "no signal", kOutageTrials);
+      PrintSpread("ours: rule removed -> first new sample heard", back);
+      if (!back.empty()) {
+        std::printf("  => ratio %.2f against the attempts' step, 2000 ms\n\n",
+                    Median(back) / 2000.0);
+      } else {
+        exitCode = 1;
+      }
+    }
+    BASS_SetConfig(BASS_CONFIG_NET_RECONNECT, 30000);
   }
 
   const tw::test::Fmp4Rendition hls = tw::test::MakeFmp4Hls(1000, kRate, 10, "s");

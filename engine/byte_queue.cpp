@@ -49,6 +49,19 @@ bool ByteQueue::Sleep(std::chrono::milliseconds upTo) {
   return abortCv_.wait_for(lock, upTo, [&] { return aborted_; });
 }
 
+bool ByteQueue::SleepUnlessNudged(std::chrono::milliseconds upTo, uint64_t* seen) {
+  std::unique_lock lock(mutex_);
+  const bool aborted = abortCv_.wait_for(lock, upTo, [&] { return aborted_ || nudges_ != *seen; });
+  *seen = nudges_;
+  return aborted && aborted_;
+}
+
+void ByteQueue::Nudge() {
+  std::lock_guard lock(mutex_);
+  nudges_.fetch_add(1, std::memory_order_acq_rel);
+  abortCv_.notify_all();
+}
+
 void ByteQueue::Finish() {
   std::lock_guard lock(mutex_);
   finished_ = true;

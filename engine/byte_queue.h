@@ -14,6 +14,7 @@
 // out bytes across one; the consumer takes it with NextSection.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -56,6 +57,12 @@ class ByteQueue {
   // Producer: waits up to `upTo`, less when aborted; true when aborted. Only
   // Abort ends it early, so the consumer's pops never wake it.
   bool Sleep(std::chrono::milliseconds upTo);
+  // Producer: as Sleep, but also ends when Nudge is called after *seen was
+  // taken (from nudges()); *seen is then brought up to date. True when aborted.
+  bool SleepUnlessNudged(std::chrono::milliseconds upTo, uint64_t* seen);
+  // Any thread: wakes a SleepUnlessNudged and counts one more nudge.
+  void Nudge();
+  uint64_t nudges() const { return nudges_.load(std::memory_order_acquire); }
   // Producer: no more bytes will come.
   void Finish();
   // Consumer: copies up to size bytes of the current section, waiting for at
@@ -110,14 +117,15 @@ class ByteQueue {
   std::condition_variable dataCv_;
   std::condition_variable roomCv_;
   std::condition_variable abortCv_;
-  std::size_t consumerWants_ = 0;  // guarded by mutex_: bytes a waiting Pop wants; 0: none waits
-  std::deque<char> bytes_;         // guarded by mutex_
-  std::deque<QueueMark> marks_;    // guarded by mutex_, by position
-  std::size_t markBytes_ = 0;      // guarded by mutex_: room the marks take
-  uint64_t pushed_ = 0;            // guarded by mutex_: bytes ever pushed
-  uint64_t popped_ = 0;            // guarded by mutex_: bytes ever popped
-  bool finished_ = false;          // guarded by mutex_
-  bool aborted_ = false;           // guarded by mutex_
+  std::size_t consumerWants_ = 0;    // guarded by mutex_: bytes a waiting Pop wants; 0: none waits
+  std::deque<char> bytes_;           // guarded by mutex_
+  std::deque<QueueMark> marks_;      // guarded by mutex_, by position
+  std::size_t markBytes_ = 0;        // guarded by mutex_: room the marks take
+  uint64_t pushed_ = 0;              // guarded by mutex_: bytes ever pushed
+  uint64_t popped_ = 0;              // guarded by mutex_: bytes ever popped
+  bool finished_ = false;            // guarded by mutex_
+  bool aborted_ = false;             // guarded by mutex_
+  std::atomic<uint64_t> nudges_{0};  // changed under mutex_, read anywhere
 };
 
 }  // namespace tw::engine

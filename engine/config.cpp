@@ -80,7 +80,8 @@ extern "C" BOOL BASS_SetConfig(DWORD option, DWORD value) {
       config.netReadTimeoutMs.store(std::clamp<DWORD>(value, 100, 600000));
       return Succeed();
     case BASS_CONFIG_NET_RECONNECT:
-      config.netReconnectMs.store(std::min<DWORD>(value, 3600000));
+      config.netReconnectMs.store(
+          value == BASS_NET_RECONNECT_FOREVER ? value : std::min<DWORD>(value, 3600000));
       return Succeed();
     default:
       return Fail(BASS_ERROR_ILLPARAM);

@@ -488,6 +488,7 @@ class Decoder {
 }  // namespace
 
 void RunDecoder(std::shared_ptr<Stream> stream) {
+  NameThread("tw-decoder");
   av_log_set_level(AV_LOG_QUIET);
   int error;
   {

@@ -51,8 +51,10 @@ typedef DWORD HPLUGIN;
 #define BASS_CONFIG_NET_TIMEOUT 100      // connect time-out, milliseconds (default 10000)
 #define BASS_CONFIG_NET_READTIMEOUT 101  // give up after this long without data (default 20000)
 // How long a live stream that lost its connection tries to reconnect, in
-// milliseconds from the drop (default 30000; 0: never).
+// milliseconds from the drop (default 30000; 0: never; at most an hour), or
+// BASS_NET_RECONNECT_FOREVER: for as long as the stream is not freed.
 #define BASS_CONFIG_NET_RECONNECT 102
+#define BASS_NET_RECONNECT_FOREVER 0xFFFFFFFFu
 
 // BASS_Init flags.
 #define BASS_DEVICE_3D 4
@@ -89,6 +91,9 @@ typedef DWORD HPLUGIN;
 
 #define BASS_ATTRIB_VOL 2
 #define BASS_FILEPOS_BUFFERING 9
+// 1 while the stream's connection delivers audio (some came within the last
+// second), 0 while it reconnects or its connection has gone silent.
+#define BASS_FILEPOS_CONNECTED 4
 
 typedef struct BASS_DEVICEINFO {
   const char* name;    // UTF-8, owned by the engine, valid until the process ends
@@ -131,6 +136,13 @@ HSTREAM BASS_StreamCreateURL(const void* url, DWORD offset, DWORD flags, DOWNLOA
                              void* user);
 BOOL BASS_StreamFree(HSTREAM handle);
 QWORD BASS_StreamGetFilePosition(DWORD handle, DWORD mode);
+
+// The network is back (or the computer woke up): every stream waiting to
+// reconnect tries at once, skipping what is left of its back-off, and a stream
+// whose connection brings nothing within a second of this call is reconnected
+// rather than left to wait out the read time-out on a connection that may have
+// died meanwhile. Any thread; returns at once.
+BOOL BASS_NetReconnectNow(void);
 
 HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC* proc, void* user);
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);

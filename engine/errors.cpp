@@ -1,3 +1,5 @@
+#include <pthread.h>
+
 #include "engine/engine.h"
 #include "engine/internal.h"
 
@@ -8,6 +10,8 @@ thread_local int t_error = BASS_OK;
 }
 
 void SetError(int code) { t_error = code; }
+
+void NameThread(const char* name) { pthread_setname_np(pthread_self(), name); }
 
 }  // namespace tw::engine
 

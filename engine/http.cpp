@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <cerrno>
 #include <chrono>
 #include <mutex>
 
@@ -125,11 +126,31 @@ int MapCurlError(CURLcode code) {
   }
 }
 
+// A refused connect is an answer (the host is there, its server is not); a
+// connect that timed out, found no route or no address is not.
+bool NoAnswer(CURLcode code, long osError, bool connected, bool timedOut) {
+  if (connected) return false;
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_OPERATION_TIMEDOUT:
+      return true;
+    case CURLE_COULDNT_CONNECT:
+      return osError != ECONNREFUSED;
+    default:
+      // Our own header deadline or a caller's tick stopped an unanswered connect.
+      return timedOut;
+  }
+}
+
 // The request: the URL, the ICY and HTTP rules, time-outs and the callbacks
 // that feed `transfer`. The lists and the proxy name must outlive the transfer.
+// connectTimeoutMs > 0 replaces the configured connect time-out.
 void SetOptions(CURL* curl, const std::string& url, Transfer& transfer, curl_slist* aliases,
-                curl_slist* headers, const std::optional<std::string>& proxy, int64_t resumeFrom) {
-  const long timeoutMs = static_cast<long>(ConfigNetTimeoutMs());
+                curl_slist* headers, const std::optional<std::string>& proxy, int64_t resumeFrom,
+                long connectTimeoutMs) {
+  const long timeoutMs =
+      connectTimeoutMs > 0 ? connectTimeoutMs : static_cast<long>(ConfigNetTimeoutMs());
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_HTTP200ALIASES, aliases);
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
@@ -171,6 +192,12 @@ HttpResult MapResult(CURL* curl, CURLcode code, const Transfer& transfer, int li
     result.finalUrl = final;
   }
   result.resumeRefused = code == CURLE_RANGE_ERROR;
+  long osError = 0;
+  curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError);
+  curl_off_t connectMicros = 0;
+  curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connectMicros);
+  result.noAnswer = NoAnswer(code, osError, connectMicros > 0 || transfer.headerBytes > 0,
+                             transfer.stopError == BASS_ERROR_TIMEOUT);
   if (transfer.cancel->load()) {
     result.error = BASS_ERROR_HANDLE;
   } else if (transfer.stopError != BASS_OK) {
@@ -217,7 +244,8 @@ std::optional<std::string_view> ResponseHead::Value(std::string_view name) const
 }
 
 HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
-                   const std::atomic<bool>& cancel, int limitError, int64_t resumeFrom) {
+                   const std::atomic<bool>& cancel, int limitError, int64_t resumeFrom,
+                   long connectTimeoutMs) {
   // Process-wide libcurl set-up, once.
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -239,7 +267,7 @@ HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
   curl_slist* aliases = curl_slist_append(nullptr, "ICY ");
   curl_slist* headers = curl_slist_append(nullptr, "Icy-MetaData: 1");
   const std::optional<std::string> proxy = ConfigNetProxy();
-  SetOptions(curl, url, transfer, aliases, headers, proxy, resumeFrom);
+  SetOptions(curl, url, transfer, aliases, headers, proxy, resumeFrom, connectTimeoutMs);
 
   const CURLcode code = curl_easy_perform(curl);
   HttpResult result = MapResult(curl, code, transfer, limitError);

@@ -30,6 +30,10 @@ struct HttpResult {
   std::string finalUrl;
   int64_t contentLength = -1;  // of the final response's body; -1 when it did not say
   bool resumeRefused = false;  // asked for the rest of a body, the server sent it all
+  // Nothing came back from the server: no address (DNS failed), no route, or
+  // the connect timed out unanswered. What a network that is down looks like,
+  // as opposed to a server that refused, reset or closed.
+  bool noAnswer = false;
 };
 
 // "Name: value" -> value, blanks after the colon removed, when the line's name
@@ -56,7 +60,9 @@ struct ResponseHead {
 // the read time-out ends the transfer (BASS_ERROR_TIMEOUT both). Stops early when *cancel becomes
 // true (error BASS_ERROR_HANDLE) or a handler returns false (error limitError). resumeFrom > 0 asks
 // for the body from that byte on; a server that cannot is an error.
+// connectTimeoutMs > 0 replaces the configured connect time-out.
 HttpResult HttpGet(const std::string& url, const HttpHandlers& handlers,
-                   const std::atomic<bool>& cancel, int limitError, int64_t resumeFrom = 0);
+                   const std::atomic<bool>& cancel, int limitError, int64_t resumeFrom = 0,
+                   long connectTimeoutMs = 0);
 
 }  // namespace tw::engine

@@ -30,6 +30,10 @@ inline BOOL Succeed() {
   return 1;
 }
 
+// Names the calling thread (at most 15 characters), so that a stream's threads
+// can be told apart in a debugger, in top, and by tests that count them.
+void NameThread(const char* name);
+
 // Steady-clock time in nanoseconds, for times threads share through atomics.
 inline int64_t SteadyNanos() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -47,7 +51,7 @@ DWORD ConfigNetPrebufPercent();
 DWORD ConfigNetPlaylist();
 DWORD ConfigNetTimeoutMs();
 DWORD ConfigNetReadTimeoutMs();
-DWORD ConfigNetReconnectMs();
+DWORD ConfigNetReconnectMs();                 // BASS_NET_RECONNECT_FOREVER: no deadline
 std::optional<std::string> ConfigNetProxy();  // nullopt: connect directly
 
 // --- SDL's audio subsystem (sdl_audio.cpp) ---------------------------------------

@@ -1,9 +1,11 @@
 // The network thread of a stream: fetches the URL, follows playlists, takes ICY
 // metadata and Ogg comments out as tags, queues the audio bytes for the decoder
 // through the stream's producer side, and reconnects a stream that drops.
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -62,6 +64,10 @@ struct Fetch {
   std::chrono::steady_clock::time_point firstBody;   // when its first body byte came
   bool started = false;                              // the stream was created meanwhile
   int limitError = BASS_OK;                          // Tick ended the transfer with it
+  // BASS_NetReconnectNow calls seen, and the check of a connection's life it
+  // starts: the body bytes when it began.
+  uint64_t nudgesSeen = stream.network.nudges();
+  std::optional<std::pair<Clock::time_point, uint64_t>> probe;
 
   bool OnHeader(std::string_view line) {
     head.Add(line);
@@ -78,6 +84,7 @@ struct Fetch {
   // however the server paces it: junk that trickles in is refused (11), a
   // trickle too thin to tell as one that did not come (10).
   int Tick() {
+    if (const int error = Nudged(); error != BASS_OK) return error;
     if (reconnect || started || bodyBytes == 0) return BASS_OK;
     if (mode == Mode::kAudio && stream.WaitCreated(std::chrono::milliseconds(0))) {
       started = true;
@@ -88,6 +95,29 @@ struct Fetch {
     }
     limitError = bodyBytes > kSniffBytes ? BASS_ERROR_FILEFORM : BASS_ERROR_TIMEOUT;
     return limitError;
+  }
+
+  // The network is back, or the computer woke up: an attempt still waiting for
+  // an unanswered connect gives way to a new one at once, and a connection that
+  // plays gets a second to show it is alive (one that died while the computer
+  // slept would otherwise hold on for the whole read time-out).
+  int Nudged() {
+    constexpr auto kProbeFor = std::chrono::seconds(1);
+    const uint64_t nudges = stream.network.nudges();
+    const Clock::time_point now = Clock::now();
+    if (nudges != nudgesSeen) {
+      nudgesSeen = nudges;
+      if (reconnect && head.lines.empty()) return BASS_ERROR_TIMEOUT;
+      if (mode == Mode::kAudio && (reconnect || stream.WaitCreated(std::chrono::milliseconds(0)))) {
+        probe.emplace(now, bodyBytes);
+      }
+    }
+    if (probe && now - probe->first >= kProbeFor) {
+      const bool silent = bodyBytes == probe->second;
+      probe.reset();
+      if (silent) return BASS_ERROR_TIMEOUT;
+    }
+    return BASS_OK;
   }
 
   bool OnBody(std::string_view data) {
@@ -188,12 +218,13 @@ struct Fetch {
   }
 };
 
-HttpResult Get(Stream& stream, Fetch& fetch, int64_t resumeFrom = 0) {
+HttpResult Get(Stream& stream, Fetch& fetch, int64_t resumeFrom = 0, long connectTimeoutMs = 0) {
   HttpHandlers handlers;
   handlers.header = [&](std::string_view line) { return fetch.OnHeader(line); };
   handlers.body = [&](std::string_view data) { return fetch.OnBody(data); };
   handlers.tick = [&] { return fetch.Tick(); };
-  HttpResult result = HttpGet(fetch.url, handlers, stream.freed, BASS_ERROR_LIMIT, resumeFrom);
+  HttpResult result =
+      HttpGet(fetch.url, handlers, stream.freed, BASS_ERROR_LIMIT, resumeFrom, connectTimeoutMs);
   if (resumeFrom == 0) fetch.contentLength = result.contentLength;
   return result;
 }
@@ -204,51 +235,111 @@ bool Complete(const Fetch& fetch) {
   return fetch.contentLength >= 0 && fetch.bodyBytes >= static_cast<uint64_t>(fetch.contentLength);
 }
 
-// A stream that began playing and whose connection closed, broke or timed out
-// (`error`): reopened after 0.5, 1, 2, 4, 8, 8... s while what is buffered plays
-// on, until the reconnect budget since the drop is spent. A connection that then
-// carries audio long enough renews the budget; one the server drops at once
-// does not, so a server that accepts and drops every reconnect gets no storm.
-// Returns how the stream ends.
-int Reconnect(Stream& stream, Fetch& dropped, int error) {
-  constexpr std::chrono::milliseconds kBackoff[] = {
+// The wait before the next reconnect after the server answered (refused,
+// reset, closed, 5xx): 0.5, 1, 2, 4, 8, then 15 s, each up to a tenth longer
+// so that the listeners of a station that restarts do not all come back in
+// the same instant.
+Clock::duration Backoff(std::size_t step, std::minstd_rand& random) {
+  constexpr std::chrono::milliseconds kSteps[] = {
       std::chrono::milliseconds(500), std::chrono::seconds(1), std::chrono::seconds(2),
-      std::chrono::seconds(4), std::chrono::seconds(8)};
+      std::chrono::seconds(4),        std::chrono::seconds(8), std::chrono::seconds(15)};
+  const std::chrono::milliseconds base = kSteps[std::min(step, std::size(kSteps) - 1)];
+  std::uniform_int_distribution<int64_t> jitter(0, base.count() / 10);
+  return base + std::chrono::milliseconds(jitter(random));
+}
+
+// A stream that began playing and whose connection closed, broke or went
+// silent (`error`): reopened while what is buffered plays on, until the
+// reconnect budget since the drop is spent (or for ever). Attempts the server
+// answers back off (see Backoff); attempts nothing answers (the network is
+// down) cost the server nothing: they use a short connect time-out and follow
+// one another, one every kNoAnswerSlot, so that the first one after the
+// network returns gets through. A connection that then carries audio long
+// enough renews the budget and the back-off; one the server drops at once does
+// not, so a server that accepts and drops every reconnect gets no storm. With
+// mirrors (the entries of the playlist the station came from), each failed
+// attempt goes on to the next entry. Returns how the stream ends.
+int Reconnect(Stream& stream, Fetch& dropped, int error, const std::vector<std::string>& mirrors) {
   constexpr auto kSteady = std::chrono::seconds(10);
-  const std::chrono::milliseconds budget(ConfigNetReconnectMs());
+  constexpr auto kNoAnswerSlot = std::chrono::seconds(2);
+  const DWORD configured = ConfigNetReconnectMs();
+  const bool forever = configured == BASS_NET_RECONNECT_FOREVER;
+  const std::chrono::milliseconds budget(forever ? 0 : configured);
+  const long connectMs = std::min<long>(static_cast<long>(ConfigNetTimeoutMs()),
+                                        std::chrono::milliseconds(kNoAnswerSlot).count());
+  std::minstd_rand random(static_cast<uint32_t>(stream.handle ^ SteadyNanos()));
   int last = error == BASS_OK ? BASS_ERROR_ENDED : error;
   Clock::time_point since = Clock::now();
   std::size_t step = 0;
   // A finite body goes on where it broke, in the same section, so nothing plays
   // twice; a live stream goes on with what the station sends now.
   const bool resume = dropped.contentLength >= 0;
+  const bool useMirrors = !resume && mirrors.size() > 1;
+  std::size_t mirror = 0;
+  if (useMirrors) {
+    mirror = static_cast<std::size_t>(std::find(mirrors.begin(), mirrors.end(), dropped.url) -
+                                      mirrors.begin()) %
+             mirrors.size();
+  }
+  // Entries in a row that answered "not this station" (an HTTP error, a page).
+  std::size_t refusals = 0;
+  // A connection that went silent got no answer: the first attempt goes at once.
+  bool answered = error != BASS_ERROR_TIMEOUT;
+  Clock::time_point attempted = Clock::now() - kNoAnswerSlot;
+  uint64_t nudges = stream.network.nudges();
   for (;;) {
     const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since);
-    if (spent >= budget) return last;
-    const auto delay = std::min(kBackoff[std::min(step, std::size(kBackoff) - 1)], budget - spent);
-    ++step;
-    if (stream.network.Sleep(delay)) return BASS_ERROR_HANDLE;  // freed, or the decoder ended
+    if (!forever && spent >= budget) return last;
+    Clock::duration delay =
+        answered ? Backoff(step++, random)
+                 : std::max<Clock::duration>(Clock::duration::zero(),
+                                             kNoAnswerSlot - (Clock::now() - attempted));
+    if (!forever) delay = std::min<Clock::duration>(delay, budget - spent);
+    // A nudge (the network is back) skips what is left of the wait.
+    if (stream.network.SleepUnlessNudged(
+            std::chrono::duration_cast<std::chrono::milliseconds>(delay), &nudges)) {
+      return BASS_ERROR_HANDLE;  // freed, or the decoder ended
+    }
     std::optional<Fetch> fresh;
-    if (!resume) fresh.emplace(stream, dropped.url, true);
+    if (!resume) fresh.emplace(stream, useMirrors ? mirrors[mirror] : dropped.url, true);
     Fetch& fetch = resume ? dropped : *fresh;
     const uint64_t before = fetch.bodyBytes;
-    const Clock::time_point connected = Clock::now();
-    const HttpResult result = Get(stream, fetch, resume ? static_cast<int64_t>(before) : 0);
+    attempted = Clock::now();
+    const HttpResult result =
+        Get(stream, fetch, resume ? static_cast<int64_t>(before) : 0, connectMs);
     if (stream.freed) return BASS_ERROR_HANDLE;
     // From the start again it would play twice: the stream ends where it broke.
     if (result.resumeRefused) return BASS_ERROR_ENDED;
     if (result.error == BASS_OK && fetch.mode == Mode::kUndecided && fetch.bodyBytes > 0) {
       fetch.Decide();
     }
-    if (fetch.mode == Mode::kRefused) return BASS_ERROR_FILEFORM;
-    // The station's source has gone (Icecast answers 404 once it has).
-    if (result.error == BASS_ERROR_HTTP) return BASS_ERROR_ENDED;
+    // The station's source has gone (Icecast answers 404 once it has), or the
+    // address now serves something else. A server error (5xx) is a server
+    // that restarts or is overloaded: it is tried again.
+    int refused = BASS_OK;
+    if (fetch.mode == Mode::kRefused) refused = BASS_ERROR_FILEFORM;
+    if (result.error == BASS_ERROR_HTTP && !(result.status >= 500 && result.status <= 599)) {
+      refused = BASS_ERROR_ENDED;
+    }
+    if (refused != BASS_OK) {
+      // Another mirror may still carry the station.
+      if (!useMirrors || ++refusals >= mirrors.size()) return refused;
+      mirror = (mirror + 1) % mirrors.size();
+      answered = true;
+      last = refused;
+      continue;
+    }
     if (resume ? fetch.bodyBytes > before : fetch.mode == Mode::kAudio) {
+      refusals = 0;
       if (Complete(fetch) && result.error == BASS_OK) return BASS_ERROR_ENDED;
-      if (Clock::now() - connected >= kSteady) {
+      if (Clock::now() - attempted >= kSteady) {
         since = Clock::now();
         step = 0;
       }
+      answered = result.error != BASS_ERROR_TIMEOUT;
+    } else {
+      answered = !result.noAnswer;
+      if (useMirrors) mirror = (mirror + 1) % mirrors.size();
     }
     last = result.error == BASS_OK ? BASS_ERROR_ENDED : result.error;
   }
@@ -266,7 +357,9 @@ struct Walk {
 // Fetches url: plays it when it is audio, tries its entries when it is a
 // playlist. Returns how it ended: BASS_ERROR_ENDED after audio was played,
 // another error when nothing could be.
-int Play(Stream& stream, const std::string& url, int depth, Walk& walk, bool* gotAudio) {
+// `mirrors` are the entries of the playlist url came from (url alone when none).
+int Play(Stream& stream, const std::string& url, const std::vector<std::string>& mirrors, int depth,
+         Walk& walk, bool* gotAudio) {
   if (!IsAllowedScheme(url)) return BASS_ERROR_PROTOCOL;
   if (!walk.tried.insert(url).second || ++walk.fetches > kMaxFetches) return BASS_ERROR_PLAYLIST;
   Fetch fetch(stream, url, false);
@@ -291,7 +384,7 @@ int Play(Stream& stream, const std::string& url, int depth, Walk& walk, bool* go
     if (!stream.WaitCreated(kCreateWait)) {
       return result.error == BASS_OK ? BASS_ERROR_ENDED : result.error;
     }
-    return Reconnect(stream, fetch, result.error);
+    return Reconnect(stream, fetch, result.error, mirrors);
   }
   if (result.error != BASS_OK) return result.error;
   if (fetch.mode != Mode::kPlaylist) return BASS_ERROR_FILEFORM;
@@ -299,8 +392,9 @@ int Play(Stream& stream, const std::string& url, int depth, Walk& walk, bool* go
   if (fetch.kind == PlaylistKind::kHls) return PlayHls(stream, fetch.playlist, base, gotAudio);
   if (depth >= kMaxPlaylistDepth) return BASS_ERROR_PLAYLIST;
   int error = BASS_ERROR_PLAYLIST;
-  for (const std::string& entry : ParsePlaylist(fetch.kind, fetch.playlist, base)) {
-    error = Play(stream, entry, depth + 1, walk, gotAudio);
+  const std::vector<std::string> entries = ParsePlaylist(fetch.kind, fetch.playlist, base);
+  for (const std::string& entry : entries) {
+    error = Play(stream, entry, entries, depth + 1, walk, gotAudio);
     if (*gotAudio || stream.freed) return error;
   }
   return error == BASS_ERROR_PLAYLIST || error == BASS_ERROR_FILEFORM ? BASS_ERROR_PLAYLIST : error;
@@ -309,9 +403,10 @@ int Play(Stream& stream, const std::string& url, int depth, Walk& walk, bool* go
 }  // namespace
 
 void RunNetwork(std::shared_ptr<Stream> stream) {
+  NameThread("tw-network");
   bool gotAudio = false;
   Walk walk;
-  const int error = Play(*stream, stream->url, 0, walk, &gotAudio);
+  const int error = Play(*stream, stream->url, {stream->url}, 0, walk, &gotAudio);
   if (!gotAudio) {
     stream->Settle(error);
     stream->network.Abort();

@@ -28,6 +28,10 @@ bool AttachToOutput(Stream* stream) {
   EngineState& state = State();
   std::lock_guard lock(state.mutex);
   if (!state.mixer) return false;
+  // A free on another thread kills before it detaches (under this lock): a
+  // stream it has killed must not be attached behind its back, or the mixer
+  // would keep a stream that nobody keeps alive.
+  if (stream->freed) return true;
   state.mixer->Add(stream);
   if (state.output) state.output->Wake();
   return true;

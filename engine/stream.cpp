@@ -81,6 +81,22 @@ bool Stream::BeginAudio(std::string formatHint, bool sameFormat) {
   return network.PushMark(std::move(mark));
 }
 
+bool Stream::PushAudio(std::string_view bytes) {
+  kept.Append(bytes);
+  lastAudioNanos.store(SteadyNanos(), std::memory_order_relaxed);
+  const bool pushed = network.Push(bytes);
+  lastAudioNanos.store(SteadyNanos(), std::memory_order_relaxed);
+  return pushed;
+}
+
+bool Stream::Connected() const {
+  constexpr int64_t kRecentNanos = 1'000'000'000;
+  const int64_t last = lastAudioNanos.load(std::memory_order_relaxed);
+  // A full queue: audio came and waits for the decoder, which is behind.
+  return (last != 0 && SteadyNanos() - last < kRecentNanos) ||
+         network.size() >= network.capacity() / 2;
+}
+
 bool Stream::PushMark(QueueMark mark) {
   if (std::optional<std::string> title = TitleOfTag(mark.tagType, mark.tag)) kept.Title(*title);
   return network.PushMark(std::move(mark));
@@ -179,6 +195,7 @@ void Stream::StartCallbacks(std::shared_ptr<Stream> self) {
 }
 
 void Stream::RunCallbacks() {
+  NameThread("tw-callbacks");
   for (;;) {
     // Audio events first (they are the time-critical ones), then queued syncs.
     uint32_t events = audioEvents_.exchange(0, std::memory_order_acq_rel);

@@ -83,10 +83,7 @@ class Stream {
   // from a file name); with sameFormat the section must decode to the codec of
   // the one before it, else the stream ends. False once the stream is dead.
   bool BeginAudio(std::string formatHint, bool sameFormat = false);
-  bool PushAudio(std::string_view bytes) {
-    kept.Append(bytes);
-    return network.Push(bytes);
-  }
+  bool PushAudio(std::string_view bytes);
   // A tag change and sync at this place in the audio.
   bool PushMark(QueueMark mark);
   // Why the stream ends (the end sync's error). The first reason given wins: a
@@ -109,6 +106,11 @@ class Stream {
   // output starts a stream by them (see Mixer).
   std::atomic<int64_t> lastWriteNanos{0};
   std::atomic<uint32_t> largestFrame{0};
+  // Network thread: when audio last came from the server (steady clock
+  // nanoseconds), for BASS_FILEPOS_CONNECTED.
+  std::atomic<int64_t> lastAudioNanos{0};
+  // Whether the connection delivers audio now: some came within the last second.
+  bool Connected() const;
 
   std::mutex mutex;
   std::condition_variable changed;

@@ -79,6 +79,12 @@ extern "C" BOOL BASS_StreamFree(HSTREAM handle) {
   return FreeStream(handle) ? Succeed() : Fail(BASS_ERROR_HANDLE);
 }
 
+extern "C" BOOL BASS_NetReconnectNow(void) {
+  if (OutputFreq() == 0) return Fail(BASS_ERROR_INIT);
+  for (const std::shared_ptr<Stream>& stream : AllStreams()) stream->network.Nudge();
+  return Succeed();
+}
+
 extern "C" BOOL BASS_ChannelPlay(DWORD handle, BOOL /*restart*/) {
   std::shared_ptr<Stream> stream = FindStream(handle);
   if (!stream) return Fail(BASS_ERROR_HANDLE);
@@ -125,6 +131,10 @@ extern "C" QWORD BASS_StreamGetFilePosition(DWORD handle, DWORD mode) {
   if (!stream) {
     SetError(BASS_ERROR_HANDLE);
     return kError;
+  }
+  if (mode == BASS_FILEPOS_CONNECTED) {
+    SetError(BASS_OK);
+    return stream->phase.load() != Phase::kEnded && stream->Connected() ? 1 : 0;
   }
   if (mode != BASS_FILEPOS_BUFFERING) {
     SetError(BASS_ERROR_NOTAVAIL);

@@ -59,8 +59,10 @@ bool FreeStream(DWORD handle) {
     stream = std::move(it->second);
     table.streams.erase(it);
   }
-  DetachFromOutput(stream.get());
+  // Killed first: a BASS_ChannelPlay racing with this free then finds it dead
+  // and does not attach it (see AttachToOutput).
   stream->Kill();
+  DetachFromOutput(stream.get());
   return true;
 }
 

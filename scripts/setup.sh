@@ -11,7 +11,7 @@ packages=(
   libsdl2-dev
   googletest libgtest-dev libgmock-dev ffmpeg
   xvfb xauth x11-apps fonts-dejavu-core fonts-liberation2 openssl
-  dbus-daemon dbus-bin trayer dunst openbox xdotool x11-utils playerctl
+  dbus-daemon dbus-bin trayer dunst openbox xdotool x11-utils playerctl nftables
   dpkg-dev file desktop-file-utils appstream at-spi2-core python3-pyatspi gir1.2-atspi-2.0
 )
 

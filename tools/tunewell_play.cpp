@@ -1,7 +1,9 @@
 // tunewell-play URL [--seconds N] [--device I]
 // Plays a URL through the engine and prints each status line, tag block and sync
-// as it comes, one line each. Exits 0 at the stream's end or after N seconds, and
-// with the engine's error code when the connect fails.
+// as it comes, one line each, and the channel's state ("state: playing",
+// "state: stalled", "state: stopped") when it changes. A station that drops is
+// reconnected for as long as it plays, as the player does. Exits 0 at the stream's end or after N
+// seconds, and with the engine's error code when the connect fails.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -16,12 +18,24 @@
 namespace {
 
 std::mutex g_print;
+bool g_closed = false;  // guarded by g_print: nothing more is printed
 std::atomic<bool> g_ended{false};
 
 void Print(const std::string& line) {
   std::lock_guard lock(g_print);
+  if (g_closed) return;
   std::printf("%s\n", line.c_str());
   std::fflush(stdout);
+}
+
+// The engine's callbacks may still run after BASS_Free returns (it never waits
+// for them). At exit glibc switches stdout's buffer without its lock when a
+// thread holds it for long, so a callback inside printf then could crash the
+// process: once closed, callbacks print nothing, and one printing now is
+// waited for.
+void ClosePrinting() {
+  std::lock_guard lock(g_print);
+  g_closed = true;
 }
 
 // A tag list (NUL-separated, ended by an empty string) joined with " | ".
@@ -96,12 +110,14 @@ int main(int argc, char** argv) {
     return BASS_ErrorGetCode();
   }
   BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
+  BASS_SetConfig(BASS_CONFIG_NET_RECONNECT, BASS_NET_RECONNECT_FOREVER);
   const HSTREAM stream = BASS_StreamCreateURL(
       url, 0, BASS_STREAM_STATUS | BASS_STREAM_BLOCK | BASS_STREAM_AUTOFREE, OnStatus, nullptr);
   if (!stream) {
     const int error = BASS_ErrorGetCode();
     Print("error: can't play the stream (error code: " + std::to_string(error) + ")");
     BASS_Free();
+    ClosePrinting();
     return error > 0 ? error : 1;
   }
   PrintTags(stream);
@@ -115,7 +131,15 @@ int main(int argc, char** argv) {
   Print("playing");
 
   const auto start = std::chrono::steady_clock::now();
+  DWORD shown = BASS_ACTIVE_PLAYING + 100;
   while (!g_ended) {
+    const DWORD active = BASS_ChannelIsActive(stream);
+    if (active != shown) {
+      shown = active;
+      Print(std::string("state: ") + (active == BASS_ACTIVE_PLAYING   ? "playing"
+                                      : active == BASS_ACTIVE_STALLED ? "stalled"
+                                                                      : "stopped"));
+    }
     if (seconds > 0 &&
         std::chrono::steady_clock::now() - start >= std::chrono::duration<double>(seconds)) {
       break;
@@ -123,5 +147,6 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   BASS_Free();
+  ClosePrinting();
   return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/engine.h"
+
 namespace tw {
 namespace {
 
@@ -52,6 +54,28 @@ TEST(MonitorTick, BufferingReadingToPercent) {
           << c.reading;
     }
   }
+}
+
+// The monitor tick while the stream does not play: catches "reconnecting..."
+// shown over a stream that still buffers from a live connection (or has not
+// started, or has ended), and a dry one that waits for the network left at
+// "buffering... 0%" for as long as the network is gone.
+TEST(MonitorTick, ReconnectingWhenDryAndUnconnected) {
+  struct {
+    DWORD active;
+    QWORD connected;
+    bool reconnecting;
+  } cases[] = {
+      {BASS_ACTIVE_STALLED, 0, true},      {BASS_ACTIVE_STALLED, 1, false},
+      {BASS_ACTIVE_STOPPED, 0, false},     {BASS_ACTIVE_PLAYING, 0, false},
+      {BASS_ACTIVE_STALLED, ~0ull, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsReconnecting(c.active, c.connected), c.reconnecting) << c.active << c.connected;
+  }
+  const StatusUpdate update = StatusUpdateFor(kStatusReconnecting, 0);
+  EXPECT_EQ(update.state, "reconnecting...");
+  EXPECT_FALSE(update.title || update.bottom || update.showPlayError);
 }
 
 // Each code changes exactly its lines; unknown codes change nothing.

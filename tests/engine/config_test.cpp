@@ -32,14 +32,25 @@ struct ConfigCase {
 // kept outside the range the stream code can work with.
 TEST_F(ConfigTest, SetValuesReadBack) {
   const ConfigCase cases[] = {
-      {BASS_CONFIG_BUFFER, 1200, 1200},   {BASS_CONFIG_BUFFER, 10, 10},
-      {BASS_CONFIG_BUFFER, 5000, 5000},   {BASS_CONFIG_BUFFER, 0, 10},
-      {BASS_CONFIG_BUFFER, 99999, 5000},  {BASS_CONFIG_FLOATDSP, 1, 1},
-      {BASS_CONFIG_FLOATDSP, 0, 0},       {BASS_CONFIG_FLOATDSP, 7, 1},
-      {BASS_CONFIG_NET_PREBUF, 0, 0},     {BASS_CONFIG_NET_PREBUF, 40, 40},
-      {BASS_CONFIG_NET_PREBUF, 250, 100}, {BASS_CONFIG_NET_PLAYLIST, 1, 1},
-      {BASS_CONFIG_NET_PLAYLIST, 2, 2},   {BASS_CONFIG_NET_PLAYLIST, 9, 2},
+      {BASS_CONFIG_BUFFER, 1200, 1200},
+      {BASS_CONFIG_BUFFER, 10, 10},
+      {BASS_CONFIG_BUFFER, 5000, 5000},
+      {BASS_CONFIG_BUFFER, 0, 10},
+      {BASS_CONFIG_BUFFER, 99999, 5000},
+      {BASS_CONFIG_FLOATDSP, 1, 1},
+      {BASS_CONFIG_FLOATDSP, 0, 0},
+      {BASS_CONFIG_FLOATDSP, 7, 1},
+      {BASS_CONFIG_NET_PREBUF, 0, 0},
+      {BASS_CONFIG_NET_PREBUF, 40, 40},
+      {BASS_CONFIG_NET_PREBUF, 250, 100},
+      {BASS_CONFIG_NET_PLAYLIST, 1, 1},
+      {BASS_CONFIG_NET_PLAYLIST, 2, 2},
+      {BASS_CONFIG_NET_PLAYLIST, 9, 2},
       {BASS_CONFIG_NET_PLAYLIST, 0, 0},
+      // "For ever" is not an hour; anything else beyond an hour is.
+      {BASS_CONFIG_NET_RECONNECT, BASS_NET_RECONNECT_FOREVER, BASS_NET_RECONNECT_FOREVER},
+      {BASS_CONFIG_NET_RECONNECT, 0xFFFFFFFEu, 3600000},
+      {BASS_CONFIG_NET_RECONNECT, 30000, 30000},
   };
   for (const ConfigCase& c : cases) {
     SCOPED_TRACE(testing::Message() << "option " << c.option << " set " << c.set);

@@ -21,6 +21,7 @@ class ReconnectTest : public StreamTest {
   void TearDown() override {
     StreamTest::TearDown();
     BASS_SetConfig(BASS_CONFIG_NET_RECONNECT, 30000);
+    BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 0);
   }
 
   // An ICY MP3 station paced in real time after a burst of burstSeconds.
@@ -285,6 +286,78 @@ TEST_F(ReconnectTest, FreedStreamNeverReconnects) {
   BASS_StreamFree(stream);
   std::this_thread::sleep_for(milliseconds(1000));
   EXPECT_EQ(server.Requests("/live"), 1);
+}
+
+// Catches a station whose first server died not going on to the playlist's
+// next entry (its mirror) when it reconnects, and a reconnect that waits out
+// its back-off although it was told the network is back.
+TEST_F(ReconnectTest, MirrorsAndReconnectNow) {
+  BASS_SetConfig(BASS_CONFIG_NET_RECONNECT, BASS_NET_RECONNECT_FOREVER);
+  {
+    SCOPED_TRACE("the first entry is gone for good: the second plays");
+    ASSERT_TRUE(BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1));
+    RadioServer::Route first = Station(kToneHz, "One", 1);
+    first.dropAfterBytes = 24000;
+    server.Serve("/m1", first);
+    server.Serve("/m2", Station(kSecondHz, "Two", 1));
+    server.ServeText("/station.m3u", "audio/x-mpegurl",
+                     server.Url("/m1") + "\n" + server.Url("/m2") + "\n");
+    SyncLog& log = NewSyncLog();
+    const HSTREAM stream = Open("/station.m3u");
+    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    server.Remove("/m1");  // the reconnect gets a 404
+    log.WatchAll(stream);
+    ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+    EXPECT_TRUE(IsTone(WaitForTone(stream, kSecondHz, milliseconds(8000)), kSecondHz));
+    EXPECT_EQ(log.Count(BASS_SYNC_END), 0u);
+    EXPECT_EQ(server.Requests("/m2"), 1);
+    BASS_StreamFree(stream);
+    BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 0);
+  }
+  {
+    SCOPED_TRACE("told the network is back: tries at once");
+    RadioServer::Route first = Station(kToneHz, "One", 1);
+    first.dropAfterBytes = 24000;
+    server.Serve("/now", first);
+    const HSTREAM stream = Open("/now");
+    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    RadioServer::Route refuse;
+    refuse.refuse = true;
+    server.Serve("/now", refuse);
+    ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+    // Refused 0.5 and 1.5 s after the drop; the next would wait 2 s more.
+    ASSERT_TRUE(server.WaitForRequests("/now", 3, milliseconds(8000)));
+    server.Serve("/now", Station(kSecondHz, "Two", 1));
+    ASSERT_TRUE(BASS_NetReconnectNow());
+    EXPECT_TRUE(server.WaitForRequests("/now", 4, milliseconds(1000)))
+        << "the reconnect waited out its back-off";
+    EXPECT_TRUE(IsTone(WaitForTone(stream, kSecondHz), kSecondHz));
+    BASS_StreamFree(stream);
+  }
+}
+
+// Catches a storm of requests to a server that accepts every reconnect and
+// closes it at once, when the stream reconnects for ever: one attempt per
+// back-off step (0.5, 1, 2, 4 s: four in the first 8 s).
+TEST_F(ReconnectTest, NoStormFromAServerThatClosesAtOnce) {
+  BASS_SetConfig(BASS_CONFIG_NET_RECONNECT, BASS_NET_RECONNECT_FOREVER);
+  RadioServer::Route first = Station(kToneHz, "One", 1);
+  first.dropAfterBytes = 24000;
+  server.Serve("/flaky", first);
+  const HSTREAM stream = Open("/flaky");
+  ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+  RadioServer::Route flaky = Station(kToneHz, "One", 0);
+  flaky.dropAfterBytes = 100;
+  server.Serve("/flaky", flaky);
+  ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+  ASSERT_TRUE(server.WaitForRequests("/flaky", 2, milliseconds(5000)));
+  const Clock::time_point firstRetry = Clock::now();
+  std::this_thread::sleep_for(milliseconds(7000) - (Clock::now() - firstRetry));
+  // Retries at about 0, 1, 3 and 7 s from the first one.
+  EXPECT_LE(server.Requests("/flaky"), 5);
+  EXPECT_GE(server.Requests("/flaky"), 3);
+  EXPECT_EQ(BASS_ChannelIsActive(stream), static_cast<DWORD>(BASS_ACTIVE_STALLED));
+  BASS_StreamFree(stream);
 }
 
 }  // namespace
