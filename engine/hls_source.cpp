@@ -31,10 +31,14 @@ constexpr double kMaxTargetSeconds = 10;
 constexpr auto kRetryAfter = std::chrono::milliseconds(500);
 // An init segment holds a few boxes of codec set-up; more is not one.
 constexpr std::size_t kMaxInitBytes = 1024 * 1024;
+// While the list cannot be read (the network is down), reloads follow one
+// another this often, each with this short a connect time-out, so that the
+// first one after the network returns gets through.
+constexpr auto kNoAnswerSlot = std::chrono::seconds(2);
 
 // Reads a whole (small) resource.
 int FetchBytes(Stream& stream, const std::string& url, std::size_t cap, std::string* bytes,
-               std::string* finalUrl) {
+               std::string* finalUrl, long connectTimeoutMs = 0) {
   bytes->clear();
   HttpHandlers handlers;
   handlers.body = [&](std::string_view data) {
@@ -45,7 +49,7 @@ int FetchBytes(Stream& stream, const std::string& url, std::size_t cap, std::str
   // server paces it.
   const auto due = Clock::now() + std::chrono::milliseconds(ConfigNetReadTimeoutMs());
   handlers.tick = [&] { return Clock::now() > due ? BASS_ERROR_TIMEOUT : BASS_OK; };
-  HttpResult result = HttpGet(url, handlers, stream.freed, BASS_ERROR_LIMIT);
+  HttpResult result = HttpGet(url, handlers, stream.freed, BASS_ERROR_LIMIT, 0, connectTimeoutMs);
   *finalUrl = result.finalUrl.empty() ? url : result.finalUrl;
   return result.error;
 }
@@ -134,8 +138,11 @@ class HlsReader {
         if (segment.encrypted) continue;  // no keys: such segments are skipped
         if (int error = PlaySegment(segment, target); error != BASS_OK) {
           if (error == BASS_ERROR_HANDLE) return error;
-          // Skipped; the stream goes on unless segments keep failing.
-          if (++failures >= kMaxSegmentFailures) return error;
+          // Skipped; the stream goes on unless segments keep failing, or, for a
+          // station that keeps coming back, unless the server refuses them.
+          if (++failures >= kMaxSegmentFailures && !(Forever() && error != BASS_ERROR_HTTP)) {
+            return error;
+          }
         } else {
           failures = 0;
         }
@@ -147,7 +154,11 @@ class HlsReader {
       }
       // A live list that stopped advancing (or could not be read) for three
       // target durations has ended.
-      if (Clock::now() - advanced > std::chrono::duration<double>(3 * target)) {
+      // A list that cannot be read while the network is down has not ended for
+      // a station that keeps coming back: it is read again until it can be.
+      const bool unreachable = reloadError != BASS_OK && reloadError != BASS_ERROR_HTTP;
+      if (Clock::now() - advanced > std::chrono::duration<double>(3 * target) &&
+          !(Forever() && unreachable)) {
         if (!*gotAudio_) return reloadError != BASS_OK ? reloadError : BASS_ERROR_TIMEOUT;
         return reloadError == BASS_OK || reloadError == BASS_ERROR_HTTP ? BASS_ERROR_ENDED
                                                                         : reloadError;
@@ -156,10 +167,21 @@ class HlsReader {
         // failure_ still FILEFORM: no segment was even tried.
         return failure_ == BASS_ERROR_FILEFORM ? BASS_ERROR_TIMEOUT : failure_;
       }
-      // A live playlist gains a segment about every target duration.
-      if (!Pause(stream_, target / 2)) return BASS_ERROR_HANDLE;
+      // A live playlist gains a segment about every target duration. While it
+      // cannot be read, a nudge (the network is back) skips the wait.
+      const auto pause = std::chrono::milliseconds(static_cast<int64_t>(target / 2 * 1000));
+      long connectMs = 0;
+      if (Forever() && unreachable) {
+        connectMs = std::chrono::milliseconds(kNoAnswerSlot).count();
+        if (stream_.network.SleepUnlessNudged(
+                std::min<std::chrono::milliseconds>(pause, kNoAnswerSlot), &nudges_)) {
+          return BASS_ERROR_HANDLE;
+        }
+      } else if (!Pause(stream_, target / 2)) {
+        return BASS_ERROR_HANDLE;
+      }
       std::string text, finalUrl;
-      reloadError = FetchBytes(stream_, url, kMaxPlaylistBytes, &text, &finalUrl);
+      reloadError = FetchBytes(stream_, url, kMaxPlaylistBytes, &text, &finalUrl, connectMs);
       if (reloadError == BASS_ERROR_HANDLE) return reloadError;
       if (reloadError != BASS_OK) continue;  // tried again until the list counts as ended
       std::optional<HlsPlaylist> reloaded = ParseHls(text, finalUrl);
@@ -239,8 +261,14 @@ class HlsReader {
     return !mp4 || stream_.PushAudio(init_);
   }
 
+  // A station that played is brought back for as long as it is not freed.
+  bool Forever() const {
+    return *gotAudio_ && ConfigNetReconnectMs() == BASS_NET_RECONNECT_FOREVER;
+  }
+
   Stream& stream_;
   bool* gotAudio_;
+  uint64_t nudges_ = stream_.network.nudges();
   int failure_ = BASS_ERROR_FILEFORM;
   std::string type_;  // the container of the current section
   std::string map_;   // the init segment in front of the current section, if any

@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <fstream>
 #include <list>
@@ -190,6 +191,76 @@ TEST_F(OutageTest, StationComesBackWithinSecondsOfTheNetwork) {
     EXPECT_LE(c.server->Requests("/live") - c.requestsBefore, 2);
     BASS_StreamFree(c.stream);
   }
+}
+
+// Catches a live HLS station that gives up once its playlist cannot be read
+// for three target durations (it ended with the end sync after a few seconds
+// of outage): it must read the list again until the network is back, and play.
+TEST_F(OutageTest, HlsStationComesBackWithinSecondsOfTheNetwork) {
+  constexpr int kOutageSeconds = 20;  // many target durations of one second
+  tw::test::ToneSpec tone;
+  tone.frequency = kToneHz;
+  tone.amplitude = kToneLevel;
+  tone.seconds = 1;
+  const std::vector<tw::test::Segment> one =
+      tw::test::EncodeToneSegments(AudioFormat::kAacAdts, tone, 1);
+  ASSERT_FALSE(one.empty());
+  // Packed ADTS needs no timestamps, so every segment can be the same second.
+  server.ServeText("/hls/seg.aac", "audio/aac", one.front().bytes);
+  // A live window of three one-second segments that moves on every second, as
+  // a live segmenter's does, also while the port is dropped.
+  const auto window = [](int first) {
+    std::string text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n";
+    text += "#EXT-X-MEDIA-SEQUENCE:" + std::to_string(first) + "\n";
+    for (int n = first; n < first + 3; ++n) {
+      text += "#EXTINF:1.0,Live " + std::to_string(n) + "\nseg.aac?n=" + std::to_string(n) + "\n";
+    }
+    return text;
+  };
+  server.ServeText("/hls/live.m3u8", "application/vnd.apple.mpegurl", window(0));
+  std::atomic<bool> done{false};
+  std::thread segmenter([&] {
+    for (int first = 1; !done; ++first) {
+      std::this_thread::sleep_for(milliseconds(1000));
+      server.UpdateText("/hls/live.m3u8", window(first));
+    }
+  });
+  SyncLog& log = NewSyncLog();
+  const HSTREAM stream = Open("/hls/live.m3u8");
+  ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+  log.WatchAll(stream);
+  ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+  EXPECT_TRUE(IsTone(WaitForTone(stream), kToneHz));
+  auto outage = std::make_unique<PortOutage>(server.Port());
+  const Clock::time_point start = Clock::now();
+  bool reconnectingShown = false;
+  WaitFor(
+      [&] {
+        reconnectingShown = reconnectingShown || Reconnecting(stream);
+        return SecondsSince(start) >= kOutageSeconds;
+      },
+      milliseconds((kOutageSeconds + 5) * 1000));
+  outage.reset();
+  const Clock::time_point ended = Clock::now();
+  double back = -1;
+  WaitFor(
+      [&] {
+        if (BASS_ChannelIsActive(stream) == BASS_ACTIVE_PLAYING &&
+            BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED) == 1) {
+          back = SecondsSince(ended);
+        }
+        return back >= 0 || log.Count(BASS_SYNC_END) > 0;
+      },
+      milliseconds(15000));
+  done = true;
+  segmenter.join();
+  ASSERT_EQ(log.Count(BASS_SYNC_END), 0u) << "the station gave up during the outage";
+  ASSERT_GE(back, 0) << "the station never came back";
+  EXPECT_LE(back, 3.0) << "audio came back late";
+  std::printf("[ outage ] HLS, %d s: audio again %.2f s after the network\n", kOutageSeconds, back);
+  EXPECT_TRUE(reconnectingShown);
+  EXPECT_TRUE(IsTone(WaitForTone(stream), kToneHz));
+  BASS_StreamFree(stream);
 }
 
 // Catches a stream freed while it reconnects that goes on reconnecting, or
