@@ -40,22 +40,26 @@ NetworkWatch::NetworkWatch(QObject* parent, std::function<void()> reconnect)
 
   // Connecting to the system bus and adding the signal's match rule are round
   // trips to the bus daemon: they happen on a thread of their own, never on
-  // the UI thread. The relay lives as long as the application (the thread may
-  // outlive this watch); the signal reaches the watch queued, and not at all
-  // once the watch is gone.
+  // the UI thread. The relay lives as long as the application (the bus keeps
+  // it as the signal's receiver); the signal reaches the watch queued, and not
+  // at all once the watch is gone.
   auto* relay = new SleepRelay(QCoreApplication::instance());
   connect(relay, &SleepRelay::PrepareForSleep, this, &NetworkWatch::OnPrepareForSleep,
           Qt::QueuedConnection);
-  std::thread([relay] {
+  systemBus_ = std::thread([relay] {
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected()) return;
     bus.connect("org.freedesktop.login1", "/org/freedesktop/login1",
                 "org.freedesktop.login1.Manager", "PrepareForSleep", relay,
                 SLOT(OnPrepareForSleep(bool)));
-  }).detach();
+  });
 
   clockTimer_.setInterval(kClockCheckMs);
   connect(&clockTimer_, &QTimer::timeout, this, &NetworkWatch::CheckClocks);
+}
+
+NetworkWatch::~NetworkWatch() {
+  if (systemBus_.joinable()) systemBus_.join();
 }
 
 void NetworkWatch::FollowNetworkState() {

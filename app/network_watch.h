@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <thread>
 
 namespace tw {
 
@@ -53,6 +54,9 @@ class NetworkWatch : public QObject {
  public:
   // reconnect runs on the UI thread; null means BASS_NetReconnectNow.
   explicit NetworkWatch(QObject* parent = nullptr, std::function<void()> reconnect = {});
+  // Waits for the system-bus set-up, which is quick: a thread still inside Qt
+  // D-Bus while the program exits would crash it.
+  ~NetworkWatch() override;
 
   // While a stream plays (or waits to reconnect) the clocks are checked.
   void SetPlaying(bool playing);
@@ -75,6 +79,7 @@ class NetworkWatch : public QObject {
   bool reachable_ = true;
   QString backend_;
   QElapsedTimer lastReconnect_;
+  std::thread systemBus_;  // connects to the system bus and asks for logind's signal
 };
 
 }  // namespace tw
